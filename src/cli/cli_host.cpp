@@ -1,0 +1,92 @@
+#include "cli_host.h"
+
+namespace tagsnip::cli {
+
+CliHost::CliHost(const CliSwitches& switches, std::string directory, std::ostream& out,
+                 std::ostream& err, ProgressLine* progress,
+                 const volatile std::sig_atomic_t* interrupt)
+    : m_switches(switches),
+      m_directory(std::move(directory)),
+      m_out(out),
+      m_err(err),
+      m_progress(progress),
+      m_interrupt(interrupt) {}
+
+bool CliHost::ReadSwitch(JobSwitch which) {
+    switch (which) {
+        case JobSwitch::subdirectories:
+            return m_switches.subdirectories;
+        case JobSwitch::remove1:
+            return m_switches.remove1;
+        case JobSwitch::remove2:
+            return m_switches.remove2;
+        case JobSwitch::ignoreattributes:
+            return m_switches.ignoreattributes;
+        case JobSwitch::modonly:
+            return m_switches.modonly;
+        case JobSwitch::cleanM3U:
+            return m_switches.cleanM3U;
+        case JobSwitch::cleanPLS:
+            return m_switches.cleanPLS;
+        case JobSwitch::msgwhenfinished:
+            break;
+    }
+    // The total line takes the place of the summary box.
+    return false;
+}
+
+void CliHost::PumpEvents() {
+    if (m_interrupt != nullptr && *m_interrupt != 0 && !m_interrupted && m_job != nullptr) {
+        m_interrupted = true;
+        m_job->requestStop();
+    }
+    if (m_progress != nullptr && m_job != nullptr) {
+        const JobCounters& counts = m_job->state().counters;
+        m_progress->update(counts.mp3Files + counts.m3uPlaylists + counts.plsPlaylists,
+                           m_job->currentDirectory());
+    }
+}
+
+void CliHost::AddRow(const std::string&, const std::string& path) {
+    m_rowPath = path;
+    m_rowMarks.clear();
+    m_marks = 0;
+}
+
+void CliHost::AddMark(const std::string& mark) {
+    m_rowMarks += mark;
+    m_rowMarks += '\t';
+    if (++m_marks < 2) {
+        return;
+    }
+    if (m_progress != nullptr) {
+        m_progress->erase();
+    }
+    m_out << m_rowMarks << m_rowPath << '\n';
+    if (m_progress != nullptr) {
+        // Rows and the progress line share the terminal; keep them in order.
+        m_out.flush();
+    }
+}
+
+void CliHost::ShowNotice(const std::string& text) {
+    m_directoryRejected = true;
+    message(text);
+}
+
+void CliHost::message(const std::string& text) {
+    if (m_progress != nullptr) {
+        m_progress->erase();
+    }
+    m_out.flush();
+    m_err << text << '\n';
+    m_err.flush();
+}
+
+void CliHost::finish() {
+    if (m_progress != nullptr) {
+        m_progress->erase();
+    }
+}
+
+}  // namespace tagsnip::cli

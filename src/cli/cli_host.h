@@ -1,0 +1,66 @@
+#pragma once
+
+#include "cli_options.h"
+#include "progress_line.h"
+
+#include "engine/cleaning_job.h"
+#include "engine/job_host.h"
+
+#include <csignal>
+#include <ostream>
+#include <string>
+
+namespace tagsnip::cli {
+
+// The engine's host for a terminal or a script: rows go to standard output, every message box
+// becomes a line on standard error.
+class CliHost final : public JobHost {
+public:
+    // interrupt, when given, is the flag a SIGINT handler sets.
+    CliHost(const CliSwitches& switches, std::string directory, std::ostream& out,
+            std::ostream& err, ProgressLine* progress, const volatile std::sig_atomic_t* interrupt);
+
+    void attach(CleaningJob& job) { m_job = &job; }
+    bool directoryRejected() const { return m_directoryRejected; }
+    bool interrupted() const { return m_interrupted; }
+    void finish();
+
+    bool ReadSwitch(JobSwitch which) override;
+    std::string ReadDirectory() override { return m_directory; }
+    void SetDirectory(const std::string& text) override { m_directory = text; }
+    void FocusDirectory() override {}
+    std::string StartCaption() override { return m_startCaption; }
+    void StartCaption(const std::string& caption) override { m_startCaption = caption; }
+    void ShowCount(CountLabel, const std::string&) override {}
+    void PumpEvents() override;
+    void AddRow(const std::string& name, const std::string& path) override;
+    void AddMark(const std::string& mark) override;
+    void ExpandForRows() override {}
+    void CollapseWindow() override {}
+    void ShowCountPanel() override {}
+    void SetBusy(bool) override {}
+    void ShowNotice(const std::string& text) override;
+    void ShowInfo(const std::string& text) override { message(text); }
+    void ShowError(const std::string& text) override { message(text); }
+    void FocusWindow() override {}
+    void EndProgram() override {}
+
+private:
+    void message(const std::string& text);
+
+    CliSwitches m_switches;
+    std::string m_directory;
+    std::string m_startCaption = "开始(&G)";
+    std::ostream& m_out;
+    std::ostream& m_err;
+    ProgressLine* m_progress;
+    const volatile std::sig_atomic_t* m_interrupt;
+    CleaningJob* m_job = nullptr;
+    std::string m_rowPath;
+    std::string m_rowMarks;
+    int m_marks = 0;
+    bool m_directoryRejected = false;
+    bool m_interrupted = false;
+};
+
+}  // namespace tagsnip::cli

@@ -1,0 +1,69 @@
+#include "cli_options.h"
+
+#include <map>
+
+namespace tagsnip::cli {
+
+const char* const cliUsageText =
+    "Usage: tagsnip-cli [options] DIRECTORY\n"
+    "Strip ID3v1 trailers and ID3v2 headers from the MP3 files in DIRECTORY and clean the\n"
+    "metadata lines out of its M3U and PLS playlists. Every switch is off unless given, so\n"
+    "without options the files are only examined and listed, and nothing is changed.\n"
+    "\n"
+    "  -s          include subdirectories\n"
+    "  -t1         remove ID3v1 tags\n"
+    "  -t2         remove ID3v2 tags\n"
+    "  -i          ignore file attributes (also work on read-only files)\n"
+    "  -l          list modified files only\n"
+    "  -m          clean M3U playlists (\"#\" lines)\n"
+    "  -p          clean PLS playlists (Title and Length entries)\n"
+    "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Each listed file is one line on standard output: the ID3v1 mark, a TAB, the ID3v2\n"
+    "mark, a TAB and the full path (X found, - absent, ? not examined). The last line is\n"
+    "\"total mp3=N id3v1=N id3v2=N m3u=N pls=N\". Errors go to standard error.\n"
+    "\n"
+    "Exit status: 0 done, 1 at least one file could not be handled, 2 bad usage or\n"
+    "directory not found, 130 stopped by Ctrl+C.\n";
+
+CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
+    RunRequest request;
+    const std::map<std::string, bool CliSwitches::*> switchOptions = {
+        {"-s", &CliSwitches::subdirectories}, {"-t1", &CliSwitches::remove1},
+        {"-t2", &CliSwitches::remove2},       {"-i", &CliSwitches::ignoreattributes},
+        {"-l", &CliSwitches::modonly},        {"-m", &CliSwitches::cleanM3U},
+        {"-p", &CliSwitches::cleanPLS},
+    };
+    bool optionsEnded = false;
+    bool haveDirectory = false;
+    for (const std::string& argument : arguments) {
+        const bool isOption = !optionsEnded && argument.size() > 1 && argument.front() == '-';
+        if (isOption) {
+            if (argument == "--") {
+                optionsEnded = true;
+            } else if (argument == "-h" || argument == "--help") {
+                return HelpRequest{};
+            } else if (argument == "--version") {
+                return VersionRequest{};
+            } else if (const auto found = switchOptions.find(argument);
+                       found != switchOptions.end()) {
+                request.switches.*(found->second) = true;
+            } else {
+                return UsageError{"unknown option '" + argument + "'"};
+            }
+            continue;
+        }
+        if (haveDirectory) {
+            return UsageError{"more than one directory given"};
+        }
+        request.directory = argument;
+        haveDirectory = true;
+    }
+    if (!haveDirectory) {
+        return UsageError{"no directory given"};
+    }
+    return request;
+}
+
+}  // namespace tagsnip::cli

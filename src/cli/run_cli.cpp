@@ -1,0 +1,74 @@
+#include "run_cli.h"
+
+#include "cli_host.h"
+#include "cli_options.h"
+#include "progress_line.h"
+
+#include "engine/cleaning_job.h"
+#include "engine/file_system.h"
+#include "engine/process_flags.h"
+#include "engine/start_directory_store.h"
+#include "playlist/playlist_files.h"
+
+#include <memory>
+
+namespace tagsnip::cli {
+namespace {
+
+constexpr int exitDone = 0;
+constexpr int exitFileErrors = 1;
+constexpr int exitUsage = 2;
+constexpr int exitInterrupted = 130;
+
+int run(const RunRequest& request, std::ostream& out, std::ostream& err,
+        const CliEnvironment& environment) {
+    std::unique_ptr<ProgressLine> progress;
+    if (environment.progressWidth > 0) {
+        progress = std::make_unique<ProgressLine>(err, environment.progressWidth);
+    }
+    CliHost host(request.switches, request.directory, out, err, progress.get(),
+                 environment.interrupt);
+    FileSystem fileSystem;
+    playlist::PlaylistFiles playlists(fileSystem);
+    NoStartDirectoryStore store;
+    ProcessFlags flags;
+    CleaningJob job(host, fileSystem, playlists, store, flags);
+    host.attach(job);
+
+    job.startClick();
+    host.finish();
+    if (host.directoryRejected()) {
+        return exitUsage;
+    }
+    const JobCounters& counts = job.state().counters;
+    out << "total mp3=" << counts.mp3Files << " id3v1=" << counts.id3v1Tags
+        << " id3v2=" << counts.id3v2Tags << " m3u=" << counts.m3uPlaylists
+        << " pls=" << counts.plsPlaylists << '\n';
+    out.flush();
+    if (host.interrupted()) {
+        return exitInterrupted;
+    }
+    return job.state().fileErrors > 0 ? exitFileErrors : exitDone;
+}
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment) {
+    const CliCommand command = parseCliArguments(arguments);
+    if (const auto* request = std::get_if<RunRequest>(&command)) {
+        return run(*request, out, err, environment);
+    }
+    if (std::holds_alternative<HelpRequest>(command)) {
+        out << cliUsageText;
+        return exitDone;
+    }
+    if (std::holds_alternative<VersionRequest>(command)) {
+        out << "tagsnip-cli " << TAGSNIP_VERSION << '\n';
+        return exitDone;
+    }
+    err << "tagsnip-cli: " << std::get<UsageError>(command).message << '\n' << cliUsageText;
+    return exitUsage;
+}
+
+}  // namespace tagsnip::cli

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "directory_walk.h"
+#include "file_system.h"
+#include "id3_work.h"
+#include "job_host.h"
+#include "job_options.h"
+#include "playlist_cleaner.h"
+#include "process_flags.h"
+#include "run_state.h"
+#include "start_directory_store.h"
+
+#include <string>
+
+namespace tagsnip {
+
+inline constexpr const char* captionRunning = "稍等";
+inline constexpr const char* captionIdle = "继续";
+
+// A cleaning run, started and stopped by the Start button of its host.
+class CleaningJob {
+public:
+    CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner& playlistCleaner,
+                StartDirectoryStore& store, ProcessFlags& flags);
+
+    // Starts a run, or, while one is in progress, only asks it to stop.
+    void startClick();
+    // Puts the window back into its collapsed shape and resets the counts.
+    void CleanUp();
+    // Makes every level of a running walk return at its next test (window close, Ctrl+C).
+    void requestStop() { m_state.StopRequested = true; }
+
+    bool walking() const { return m_walking; }
+    const RunState& state() const { return m_state; }
+    const std::string& currentDirectory() const { return m_walk.currentDirectory(); }
+
+private:
+    JobHost& m_host;
+    JobOptions m_options;
+    FileSystem& m_fileSystem;
+    StartDirectoryStore& m_store;
+    ProcessFlags& m_flags;
+    RunState m_state;
+    Id3Work m_id3Work;
+    DirectoryWalk m_walk;
+    bool m_walking = false;
+};
+
+// The message shown when a run ends with the message switch on; lines end in CR LF.
+std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,
+                        bool cleanPLS);
+
+}  // namespace tagsnip

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+
+namespace tagsnip {
+
+// The eight switches of a run; the host answers for their state at the moment of each reading.
+enum class JobSwitch {
+    subdirectories,
+    remove1,
+    remove2,
+    ignoreattributes,
+    modonly,
+    msgwhenfinished,
+    cleanM3U,
+    cleanPLS,
+};
+
+// The five count labels.
+enum class CountLabel {
+    filesfound,
+    id3v1tags,
+    id3v2tags,
+    M3Ufound,
+    PLSfound,
+};
+
+// Everything the engine needs from whoever drives it: the window, the command-line tool or a
+// test. The engine never reaches its host any other way.
+class JobHost {
+public:
+    virtual ~JobHost() = default;
+
+    virtual bool ReadSwitch(JobSwitch which) = 0;
+    virtual std::string ReadDirectory() = 0;
+    virtual void SetDirectory(const std::string& text) = 0;
+    virtual void FocusDirectory() = 0;
+    virtual std::string StartCaption() = 0;
+    virtual void StartCaption(const std::string& caption) = 0;
+    virtual void ShowCount(CountLabel label, const std::string& text) = 0;
+    virtual void PumpEvents() = 0;
+    virtual void AddRow(const std::string& name, const std::string& path) = 0;
+    virtual void AddMark(const std::string& mark) = 0;
+    virtual void ExpandForRows() = 0;
+    virtual void CollapseWindow() = 0;
+    virtual void ShowCountPanel() = 0;
+    virtual void SetBusy(bool busy) = 0;
+    virtual void ShowNotice(const std::string& text) = 0;
+    virtual void ShowInfo(const std::string& text) = 0;
+    virtual void ShowError(const std::string& text) = 0;
+    virtual void FocusWindow() = 0;
+    virtual void EndProgram() = 0;
+};
+
+}  // namespace tagsnip

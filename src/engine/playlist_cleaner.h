@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace tagsnip {
+
+struct PlaylistOutcome {
+    bool modified = false;
+    // The text of the error box when the playlist could not be read or rewritten; the playlist
+    // is then unchanged.
+    std::string error;
+};
+
+// The walk hands every playlist it admits to this; the playlist library implements it.
+class PlaylistCleaner {
+public:
+    virtual ~PlaylistCleaner() = default;
+    virtual PlaylistOutcome cleanM3U(const std::string& path) = 0;
+    virtual PlaylistOutcome cleanPLS(const std::string& path) = 0;
+};
+
+}  // namespace tagsnip
