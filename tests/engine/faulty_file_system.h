@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/file_system.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace tagsnip::test {
+
+// A real file system with one operation made to fail, as a full disk or a broken rename would.
+class FaultyFileSystem : public FileSystem {
+public:
+    enum class Fault { none, open, createTemporary, copy, writeThroughBuffer, sync, rename };
+
+    explicit FaultyFileSystem(Fault fault, int error = ENOSPC) : m_fault(fault), m_error(error) {}
+
+    int openAttempts = 0;
+    bool forceBufferCopy = false;
+
+    std::error_code openReadWrite(const std::string& path, int& fd) override {
+        ++openAttempts;
+        return m_fault == Fault::open ? fail() : FileSystem::openReadWrite(path, fd);
+    }
+    std::error_code createTemporary(const std::string& directory, const std::string& fallback,
+                                    int& fd, bool& named) override {
+        return m_fault == Fault::createTemporary
+                   ? fail()
+                   : FileSystem::createTemporary(directory, fallback, fd, named);
+    }
+    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length,
+                              int to) override {
+        if (m_fault == Fault::copy) {
+            return fail();
+        }
+        if (forceBufferCopy || m_fault == Fault::writeThroughBuffer) {
+            return copyThroughBuffer(from, offset, length, to);
+        }
+        return FileSystem::copyRange(from, offset, length, to);
+    }
+    // Fails once a megabyte has gone through, so a copy of a bigger file falls short midway.
+    std::error_code write(int fd, const void* data, std::size_t length) override {
+        if (m_fault == Fault::writeThroughBuffer && m_written + length > 1'000'000) {
+            return fail();
+        }
+        m_written += length;
+        return FileSystem::write(fd, data, length);
+    }
+    std::error_code sync(int fd) override {
+        return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
+    }
+    std::error_code rename(const std::string& from, const std::string& to) override {
+        return m_fault == Fault::rename ? fail() : FileSystem::rename(from, to);
+    }
+
+private:
+    std::error_code fail() const { return {m_error, std::generic_category()}; }
+
+    Fault m_fault;
+    int m_error;
+    std::size_t m_written = 0;
+};
+
+}  // namespace tagsnip::test

@@ -1,0 +1,299 @@
+#include "engine_fixture.h"
+#include "faulty_file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tagsnip::test {
+namespace {
+
+using Fault = FaultyFileSystem::Fault;
+
+class Id3WorkTest : public EngineTest {
+protected:
+    std::string audio = mpegAudio(30);
+
+    std::string only(const std::string& name) { return readFile(dir / name); }
+};
+
+TEST_F(Id3WorkTest, FileWithoutTagsIsExaminedAndLeftAlone) {
+    writeFile(dir / "a.mp3", audio);
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio);
+    EXPECT_EQ(rowSummaries(), std::vector<std::string>{"-- a.mp3"});
+    EXPECT_EQ(state().counters.id3v1Tags, 0u);
+    EXPECT_EQ(state().counters.id3v2Tags, 0u);
+    EXPECT_FALSE(state().file.FileModified);
+}
+
+TEST_F(Id3WorkTest, TagsAreCountedButKeptWhenTheirRemovalIsOff) {
+    const std::string content = id3v2Tag(100) + audio + id3v1Tag();
+    writeFile(dir / "a.mp3", content);
+    run();
+    EXPECT_BYTES(only("a.mp3"), content);
+    EXPECT_EQ(rowSummaries(), std::vector<std::string>{"XX a.mp3"});
+    EXPECT_EQ(host.counts[CountLabel::id3v1tags], "1");
+    EXPECT_EQ(host.counts[CountLabel::id3v2tags], "1");
+    EXPECT_FALSE(state().file.FileModified);
+}
+
+TEST_F(Id3WorkTest, MarkersAreCaseSensitive) {
+    std::string lowerTrailer = id3v1Tag();
+    lowerTrailer.replace(0, 3, "tag");
+    std::string mixedTrailer = id3v1Tag();
+    mixedTrailer.replace(0, 3, "Tag");
+    std::string lowerHeader = id3v2Tag(20);
+    lowerHeader.replace(0, 3, "id3");
+    writeFile(dir / "a.mp3", lowerHeader + audio + lowerTrailer);
+    writeFile(dir / "b.mp3", audio + mixedTrailer);
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), lowerHeader + audio + lowerTrailer);
+    EXPECT_EQ(state().counters.id3v1Tags + state().counters.id3v2Tags, 0u);
+}
+
+TEST_F(Id3WorkTest, BothTagsRemovedLeaveExactlyTheAudio) {
+    writeFile(dir / "a.mp3", id3v2Tag(500) + audio + id3v1Tag(), 0640);
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio);
+    EXPECT_EQ(modeOf(dir / "a.mp3"), 0640u);
+    EXPECT_EQ(rowSummaries(), std::vector<std::string>{"XX a.mp3"});
+    EXPECT_TRUE(state().file.FileModified);
+    EXPECT_EQ(listNames(dir.path()), "a.mp3");
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(Id3WorkTest, OnlyTheRequestedTagIsRemoved) {
+    const std::string v2 = id3v2Tag(64);
+    writeFile(dir / "a.mp3", v2 + audio + id3v1Tag());
+    host.set(JobSwitch::remove1, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), v2 + audio);
+
+    writeFile(dir / "a.mp3", v2 + audio + id3v1Tag(), 0600);
+    host.set(JobSwitch::remove1, false);
+    host.set(JobSwitch::remove2, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio + id3v1Tag());
+    EXPECT_EQ(modeOf(dir / "a.mp3"), 0600u);
+}
+
+struct HeaderCase {
+    unsigned char flags;
+    std::string sizeBytes;
+    std::size_t dropped;
+};
+
+class Id3v2HeaderTest : public Id3WorkTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(Id3v2HeaderTest, DropsTagSizePlusHeaderAndFooter) {
+    const HeaderCase& header = GetParam();
+    std::string front = std::string("ID3\x04\x00", 5) + static_cast<char>(header.flags) +
+                        header.sizeBytes;
+    front.resize(header.dropped, 'T');
+    writeFile(dir / "a.mp3", front + audio);
+    host.set(JobSwitch::remove2, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlagsAndSizes, Id3v2HeaderTest,
+    ::testing::Values(HeaderCase{0x10, std::string("\x00\x00\x02\x01", 4), 277},
+                      HeaderCase{0x00, std::string("\x00\x00\x02\x01", 4), 267},
+                      HeaderCase{0x80, std::string("\x00\x00\x02\x01", 4), 267},
+                      HeaderCase{0x40, std::string("\x00\x00\x02\x01", 4), 267},
+                      HeaderCase{0x20, std::string("\x00\x00\x02\x01", 4), 267},
+                      HeaderCase{0x00, std::string("\x00\x00\x00\x81", 4), 11},
+                      HeaderCase{0x00, std::string("\x01\x00\x00\x00", 4), 2097162}));
+
+TEST_F(Id3WorkTest, TagEndingExactlyAtEndOfFileLeavesAnEmptyFile) {
+    writeFile(dir / "a.mp3", id3v2Tag(190));
+    host.set(JobSwitch::remove2, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), "");
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(Id3WorkTest, TagSizeBeyondEndOfFileIsDamageAndChangesNothing) {
+    const std::string content = id3v2Tag(200).substr(0, 150) + id3v1Tag();
+    writeFile(dir / "a.mp3", content);
+    removeBoth();
+    writeFile(dir / "b.mp3", id3v1Tag() + audio);
+    run();
+    EXPECT_BYTES(only("a.mp3"), content);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_NE(host.errors[0].find(dir / "a.mp3"), std::string::npos);
+    EXPECT_EQ(state().counters.mp3Files, 2u);
+    EXPECT_EQ(host.startCaption, "继续");
+}
+
+TEST_F(Id3WorkTest, TrailerOnlyFileIsCutToNothingWithoutError) {
+    writeFile(dir / "a.mp3", id3v1Tag());
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), "");
+    EXPECT_EQ(rowSummaries(), std::vector<std::string>{"X- a.mp3"});
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(Id3WorkTest, HeaderCutShortByTheTrailerCutIsAnErrorAndTheRunGoesOn) {
+    writeFile(dir / "a.mp3", std::string("ID3\x03\x00\x00\x00", 7) + id3v1Tag());
+    writeFile(dir / "b.mp3", id3v2Tag(30) + audio);
+    removeBoth();
+    run();
+    EXPECT_EQ(host.errors, std::vector<std::string>{dir / "a.mp3" + " - Read beyond end of file"});
+    EXPECT_BYTES(only("a.mp3"), std::string("ID3\x03\x00\x00\x00", 7));
+    EXPECT_BYTES(only("b.mp3"), audio);
+    EXPECT_EQ(host.startCaption, "继续");
+}
+
+TEST_F(Id3WorkTest, FailedOpenIsTriedTwiceAndReportedWithErrno) {
+    auto faulty = std::make_unique<FaultyFileSystem>(Fault::open, EACCES);
+    FaultyFileSystem& fs = *faulty;
+    useFileSystem(std::move(faulty));
+    writeFile(dir / "a.mp3", id3v2Tag(10) + audio);
+    writeFile(dir / "b.mp3", audio);
+    removeBoth();
+    run();
+    EXPECT_EQ(fs.openAttempts, 4);
+    EXPECT_EQ(host.errors.size(), 2u);
+    EXPECT_EQ(host.errors[0].substr(0, 13), "Could not ope");
+    for (const auto& error : host.errors) {
+        EXPECT_NE(error.find(" - Error #13"), std::string::npos) << error;
+    }
+    EXPECT_EQ(rowSummaries().size(), 2u);
+    EXPECT_EQ(host.rows[0].id3v1Mark + host.rows[0].id3v2Mark, "??");
+}
+
+// A failure anywhere between the temporary file and the rename leaves the original as it was,
+// including the trailer, and nothing behind in the directory.
+struct FaultCase {
+    Fault fault;
+    std::string message;
+};
+
+class ReplacementFaultTest : public Id3WorkTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(ReplacementFaultTest, OriginalStaysIntactAndTheErrorNamesIt) {
+    useFileSystem(std::make_unique<FaultyFileSystem>(GetParam().fault));
+    const std::string content = id3v2Tag(100) + mpegAudio(4000) + id3v1Tag();
+    writeFile(dir / "big.mp3", content, 0604);
+    writeFile(dir / "next.mp3", audio + id3v1Tag());
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("big.mp3"), content);
+    EXPECT_EQ(modeOf(dir / "big.mp3"), 0604u);
+    EXPECT_BYTES(only("next.mp3"), audio);
+    EXPECT_EQ(listNames(dir.path()), "big.mp3 next.mp3");
+    ASSERT_EQ(host.errors.size(), 1u);
+    std::string expected = GetParam().message;
+    expected.replace(expected.find('@'), 1, dir / "big.mp3");
+    EXPECT_EQ(host.errors[0], expected);
+    EXPECT_EQ(state().fileErrors, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ReplacementFaultTest,
+    ::testing::Values(
+        FaultCase{Fault::copy, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
+        FaultCase{Fault::writeThroughBuffer, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
+        FaultCase{Fault::sync, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
+        FaultCase{Fault::rename, "Could not delete @ - ID3v2 Tag not removed!"}));
+
+TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
+    useFileSystem(std::make_unique<FaultyFileSystem>(Fault::createTemporary, EACCES));
+    const std::string v2 = id3v2Tag(50);
+    writeFile(dir / "a.mp3", v2 + audio + id3v1Tag());
+    removeBoth();
+    run();
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{"Could not create " + dir.path() +
+                                       "ID3_TEMP.$$$ - ID3v2 Tag not removed!"});
+    EXPECT_BYTES(only("a.mp3"), v2 + audio);
+    EXPECT_TRUE(state().file.FileModified);
+}
+
+TEST_F(Id3WorkTest, BufferedCopyGivesTheSameBytesAcrossSeveralBlocks) {
+    auto faulty = std::make_unique<FaultyFileSystem>(Fault::none);
+    faulty->forceBufferCopy = true;
+    useFileSystem(std::move(faulty));
+    const std::string longAudio = mpegAudio(6000);
+    ASSERT_GT(longAudio.size(), 2'000'002u);
+    writeFile(dir / "a.mp3", id3v2Tag(1000) + longAudio + id3v1Tag());
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), longAudio);
+}
+
+TEST_F(Id3WorkTest, PlantedTemporaryLinkIsNeverWrittenThrough) {
+    TempDir outside;
+    writeFile(outside / "victim", "precious");
+    makeDirectory(outside / "folder");
+    ASSERT_EQ(symlink((outside / "victim").c_str(), (dir / "ID3_TEMP.$$$").c_str()), 0);
+    makeDirectory(dir / "sub");
+    ASSERT_EQ(symlink((outside / "folder").c_str(), (dir / "sub/ID3_TEMP.$$$").c_str()), 0);
+    writeFile(dir / "a.mp3", id3v2Tag(40) + audio);
+    writeFile(dir / "sub/b.mp3", id3v2Tag(40) + audio);
+    host.set(JobSwitch::remove2, true);
+    host.set(JobSwitch::subdirectories, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio);
+    EXPECT_BYTES(only("sub/b.mp3"), audio);
+    EXPECT_BYTES(readFile(outside / "victim"), "precious");
+    EXPECT_EQ(listNames(outside / "folder"), "");
+    EXPECT_EQ(listNames(dir.path()), "ID3_TEMP.$$$ a.mp3 sub");
+    EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(Id3WorkTest, SecondTagBehindTheFirstIsRemovedByTheNextRun) {
+    writeFile(dir / "a.mp3", id3v2Tag(30) + id3v2Tag(20) + audio);
+    host.set(JobSwitch::remove2, true);
+    run();
+    EXPECT_BYTES(only("a.mp3"), id3v2Tag(20) + audio);
+    run();
+    EXPECT_BYTES(only("a.mp3"), audio);
+}
+
+TEST_F(Id3WorkTest, ReplacedFileKeepsItsOwnerWhereAllowed) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "changing a file's owner needs root";
+    }
+    writeFile(dir / "a.mp3", id3v2Tag(30) + audio, 0640);
+    ASSERT_EQ(chown((dir / "a.mp3").c_str(), 1234, 4321), 0);
+    host.set(JobSwitch::remove2, true);
+    run();
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "a.mp3").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 4321u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_BYTES(only("a.mp3"), audio);
+}
+
+TEST_F(Id3WorkTest, SparseFileBeyondFourGibibytesIsHandled) {
+    const std::string path = dir / "huge.mp3";
+    const off_t size = (off_t{5} << 30) + 1000;
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        const std::string head = id3v2Tag(30) + audio;
+        ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+        const std::string tail = id3v1Tag();
+        ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), size - 128), 128);
+        close(fd);
+    }
+    host.set(JobSwitch::remove1, true);
+    run();
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, size - 128);
+    EXPECT_EQ(rowSummaries(), std::vector<std::string>{"XX huge.mp3"});
+    EXPECT_TRUE(host.errors.empty());
+}
+
+}  // namespace
+}  // namespace tagsnip::test
