@@ -11,7 +11,9 @@ namespace {
 
 volatile std::sig_atomic_t interruptRequested = 0;
 
-void onInterrupt(int) { interruptRequested = 1; }
+void onInterrupt(int) {
+    interruptRequested = 1;
+}
 
 std::size_t terminalWidth() {
     winsize size{};

@@ -18,7 +18,9 @@ AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, std::string targetP
       m_directory(directoryOf(m_targetPath)),
       m_temporaryPath(m_directory + temporaryName) {}
 
-AtomicReplacement::~AtomicReplacement() { abandon(); }
+AtomicReplacement::~AtomicReplacement() {
+    abandon();
+}
 
 // The temporary name may be taken: a leftover of a killed run, a link someone planted, or
 // another instance working in the same folder. None of them is ever reused or written through;
@@ -38,9 +40,8 @@ std::error_code AtomicReplacement::withFreeName(TryName tryName) {
 
 std::error_code AtomicReplacement::create() {
     const std::string directory = m_directory.empty() ? std::string(".") : m_directory;
-    return withFreeName([&] {
-        return m_fileSystem.createTemporary(directory, m_temporaryPath, m_fd, m_named);
-    });
+    return withFreeName(
+        [&] { return m_fileSystem.createTemporary(directory, m_temporaryPath, m_fd, m_named); });
 }
 
 std::error_code AtomicReplacement::nameTemporary() {

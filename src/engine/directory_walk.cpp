@@ -7,11 +7,17 @@
 namespace tagsnip {
 namespace {
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool isHidden(std::string_view name) { return !name.empty() && name.front() == '.'; }
+bool isHidden(std::string_view name) {
+    return !name.empty() && name.front() == '.';
+}
 
-bool isReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
+bool isReadOnly(mode_t mode) {
+    return (mode & S_IWUSR) == 0;
+}
 
 }  // namespace
 

@@ -39,8 +39,8 @@ private:
     bool passOverOrDescend(Listing& listing, std::size_t index);
     bool statusForWork(const std::string& path, FileStatus& status);
     void workOnMp3(const std::string& name, const std::string& path, const FileStatus& status);
-    void workOnPlaylist(const std::string& name, const std::string& path,
-                        const FileStatus& status, PlaylistKind kind);
+    void workOnPlaylist(const std::string& name, const std::string& path, const FileStatus& status,
+                        PlaylistKind kind);
     bool listingAdmitsMp3();
     void addRow(const std::string& name, const std::string& path);
     void countFile(std::uint32_t& count, CountLabel label);

@@ -11,7 +11,9 @@
 namespace tagsnip {
 namespace {
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 EntryKind kindOfMode(mode_t mode) {
     if (S_ISREG(mode)) {
@@ -160,8 +162,7 @@ std::error_code FileSystem::truncate(int fd, std::uint64_t length) {
 }
 
 std::error_code FileSystem::createTemporary(const std::string& directory,
-                                            const std::string& fallbackPath, int& fd,
-                                            bool& named) {
+                                            const std::string& fallbackPath, int& fd, bool& named) {
     named = false;
     fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {

@@ -59,8 +59,7 @@ public:
     // A new, unnamed file in directory that nobody else can reach until linkTemporary names it.
     // Where the file system cannot make unnamed files, it is created exclusively as fallbackPath.
     virtual std::error_code createTemporary(const std::string& directory,
-                                            const std::string& fallbackPath, int& fd,
-                                            bool& named);
+                                            const std::string& fallbackPath, int& fd, bool& named);
     // Gives an unnamed temporary file the name path; fails with EEXIST when path exists.
     virtual std::error_code linkTemporary(int fd, const std::string& path);
     // Writes all of length bytes or fails.

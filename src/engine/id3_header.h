@@ -9,8 +9,12 @@ namespace tagsnip {
 constexpr std::size_t id3v1TrailerSize = 128;
 constexpr std::size_t id3v2HeaderSize = 10;
 
-inline bool isId3v1Marker(std::string_view bytes) { return bytes.substr(0, 3) == "TAG"; }
-inline bool isId3v2Marker(std::string_view bytes) { return bytes.substr(0, 3) == "ID3"; }
+inline bool isId3v1Marker(std::string_view bytes) {
+    return bytes.substr(0, 3) == "TAG";
+}
+inline bool isId3v2Marker(std::string_view bytes) {
+    return bytes.substr(0, 3) == "ID3";
+}
 
 // Where the audio behind an ID3v2 tag begins, from the tag's 10-byte header: the syncsafe size
 // (bit 7 of every byte ignored) plus the header, plus a footer when flag 0x10 says there is one.

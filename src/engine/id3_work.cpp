@@ -83,8 +83,8 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
         return Removal::notDone;
     }
     unsigned char header[id3v2HeaderSize];
-    const std::size_t wanted = static_cast<std::size_t>(
-        std::min<std::uint64_t>(contentEnd, id3v2HeaderSize));
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(contentEnd, id3v2HeaderSize));
     std::size_t got = 0;
     std::error_code error = m_fileSystem.readAt(file.fd, header, wanted, 0, got);
     if (!error && got < 3) {

@@ -111,7 +111,8 @@ TEST(SummaryText, CountsEveryActiveSwitchInItsLine) {
     EXPECT_EQ(summaryText(counters, true, true, true, true),
               "已经移除 2 个 ID3v1 标签和 3 个 ID3v2 标签，共计 10 个 MP3 文件。\r\n"
               "已经检查和清除 1 个 M3U 文件和 4 个 PLS 文件。");
-    EXPECT_EQ(summaryText(counters, false, false, false, false), "已经移除 ，共计 10 个 MP3 文件。。");
+    EXPECT_EQ(summaryText(counters, false, false, false, false),
+              "已经移除 ，共计 10 个 MP3 文件。。");
     EXPECT_EQ(summaryText(counters, false, true, false, true),
               "已经移除 3 个 ID3v2 标签，共计 10 个 MP3 文件。\r\n已经检查和清除 4 个 PLS 文件。");
     EXPECT_EQ(summaryText(counters, true, false, true, false),

@@ -69,9 +69,9 @@ TEST_F(DirectoryWalkTest, RowsAndListedPathsAgreeAndGrowTheWindowFirst) {
     writeFile(dir / "p.m3u", "x\n");
     host.set(JobSwitch::cleanM3U, true);
     run();
-    const std::vector<std::string> expected = {
-        "ExpandForRows()", "AddRow(a.mp3)", "AddMark(X)", "AddMark(X)",
-        "AddRow(p.m3u)",   "AddMark(-)",    "AddMark(-)", "ExpandForRows()"};
+    const std::vector<std::string> expected = {"ExpandForRows()", "AddRow(a.mp3)",  "AddMark(X)",
+                                               "AddMark(X)",      "AddRow(p.m3u)",  "AddMark(-)",
+                                               "AddMark(-)",      "ExpandForRows()"};
     std::vector<std::string> rowCalls;
     for (const auto& call : host.calls) {
         if (call.rfind("AddRow", 0) == 0 || call.rfind("AddMark", 0) == 0 ||

@@ -14,11 +14,11 @@
 #include <vector>
 
 // Compares file contents without dumping megabytes of binary on a mismatch.
-#define EXPECT_BYTES(actual, expected)                                                \
-    do {                                                                              \
-        const std::string actualBytes = (actual);                                     \
-        const std::string expectedBytes = (expected);                                 \
-        EXPECT_TRUE(actualBytes == expectedBytes)                                     \
+#define EXPECT_BYTES(actual, expected)                                                      \
+    do {                                                                                    \
+        const std::string actualBytes = (actual);                                           \
+        const std::string expectedBytes = (expected);                                       \
+        EXPECT_TRUE(actualBytes == expectedBytes)                                           \
             << "got " << actualBytes.size() << " bytes, expected " << expectedBytes.size(); \
     } while (false)
 

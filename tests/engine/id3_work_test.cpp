@@ -91,8 +91,8 @@ class Id3v2HeaderTest : public Id3WorkTest, public ::testing::WithParamInterface
 
 TEST_P(Id3v2HeaderTest, DropsTagSizePlusHeaderAndFooter) {
     const HeaderCase& header = GetParam();
-    std::string front = std::string("ID3\x04\x00", 5) + static_cast<char>(header.flags) +
-                        header.sizeBytes;
+    std::string front =
+        std::string("ID3\x04\x00", 5) + static_cast<char>(header.flags) + header.sizeBytes;
     front.resize(header.dropped, 'T');
     writeFile(dir / "a.mp3", front + audio);
     host.set(JobSwitch::remove2, true);
@@ -200,7 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, ReplacementFaultTest,
     ::testing::Values(
         FaultCase{Fault::copy, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
-        FaultCase{Fault::writeThroughBuffer, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
+        FaultCase{Fault::writeThroughBuffer,
+                  "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
         FaultCase{Fault::sync, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
         FaultCase{Fault::rename, "Could not delete @ - ID3v2 Tag not removed!"}));
 
@@ -210,9 +211,8 @@ TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
     writeFile(dir / "a.mp3", v2 + audio + id3v1Tag());
     removeBoth();
     run();
-    EXPECT_EQ(host.errors,
-              std::vector<std::string>{"Could not create " + dir.path() +
-                                       "ID3_TEMP.$$$ - ID3v2 Tag not removed!"});
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Could not create " + dir.path() +
+                                                    "ID3_TEMP.$$$ - ID3v2 Tag not removed!"});
     EXPECT_BYTES(only("a.mp3"), v2 + audio);
     EXPECT_TRUE(state().file.FileModified);
 }

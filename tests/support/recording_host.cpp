@@ -37,16 +37,24 @@ std::vector<std::string> RecordingHost::callsStartingWith(const std::string& pre
     return matching;
 }
 
-bool RecordingHost::ReadSwitch(JobSwitch which) { return switches.at(which); }
-std::string RecordingHost::ReadDirectory() { return directory; }
+bool RecordingHost::ReadSwitch(JobSwitch which) {
+    return switches.at(which);
+}
+std::string RecordingHost::ReadDirectory() {
+    return directory;
+}
 
 void RecordingHost::SetDirectory(const std::string& text) {
     calls.push_back("SetDirectory(" + text + ")");
     directory = text;
 }
 
-void RecordingHost::FocusDirectory() { calls.push_back("FocusDirectory()"); }
-std::string RecordingHost::StartCaption() { return startCaption; }
+void RecordingHost::FocusDirectory() {
+    calls.push_back("FocusDirectory()");
+}
+std::string RecordingHost::StartCaption() {
+    return startCaption;
+}
 
 void RecordingHost::StartCaption(const std::string& caption) {
     calls.push_back("StartCaption(" + caption + ")");
@@ -77,14 +85,18 @@ void RecordingHost::AddMark(const std::string& mark) {
     (row.id3v1Mark.empty() ? row.id3v1Mark : row.id3v2Mark) = mark;
 }
 
-void RecordingHost::ExpandForRows() { calls.push_back("ExpandForRows()"); }
+void RecordingHost::ExpandForRows() {
+    calls.push_back("ExpandForRows()");
+}
 
 void RecordingHost::CollapseWindow() {
     calls.push_back("CollapseWindow()");
     rows.clear();
 }
 
-void RecordingHost::ShowCountPanel() { calls.push_back("ShowCountPanel()"); }
+void RecordingHost::ShowCountPanel() {
+    calls.push_back("ShowCountPanel()");
+}
 void RecordingHost::SetBusy(bool busy) {
     calls.push_back(busy ? "SetBusy(on)" : "SetBusy(off)");
 }
@@ -104,7 +116,9 @@ void RecordingHost::ShowError(const std::string& text) {
     errors.push_back(text);
 }
 
-void RecordingHost::FocusWindow() { calls.push_back("FocusWindow()"); }
+void RecordingHost::FocusWindow() {
+    calls.push_back("FocusWindow()");
+}
 
 void RecordingHost::EndProgram() {
     calls.push_back("EndProgram()");

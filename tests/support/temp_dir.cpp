@@ -48,8 +48,8 @@ void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
     if (fd < 0) {
         throw std::runtime_error("cannot create " + path);
     }
-    const bool written = ::write(fd, bytes.data(), bytes.size()) ==
-                         static_cast<ssize_t>(bytes.size());
+    const bool written =
+        ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     fchmod(fd, mode);
     close(fd);
     if (!written) {
