@@ -4,7 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh"
-"$here/scripts/build.sh" "$here/build" -DBUILD_TESTING=OFF
+"$here/scripts/build.sh" "$here/build"
 
 folder=${1:-}
 if [ -z "$folder" ]; then
