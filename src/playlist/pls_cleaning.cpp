@@ -9,13 +9,16 @@ namespace {
 constexpr const char* section = "playlist";
 constexpr const char* entryKeyPrefixes[] = {"Title", "Length"};
 
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) {
         return false;
     }
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-        if (lower(text[i]) != lower(prefix[i])) {
+        if (asciiLower(text[i]) != asciiLower(prefix[i])) {
             return false;
         }
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -79,20 +80,6 @@ TEST(PlaylistWalk, CleansAndCountsEveryKindOfPlaylistName) {
     EXPECT_EQ(readFile(dir / "d.Pls"), untitledPls);
     EXPECT_EQ(readFile(dir / "f.txt"), extendedM3u);
     EXPECT_TRUE(run.host.errors.empty());
-}
-
-TEST(PlaylistWalk, SwitchesOffLeavePlaylistsUncounted) {
-    test::TempDir dir;
-    writeFile(dir / "a.m3u", extendedM3u);
-    writeFile(dir / "d.pls", titledPls);
-    FileSystem fileSystem;
-    PlaylistRun run(dir.path(), fileSystem);
-    run.host.set(JobSwitch::cleanM3U, false);
-    run.start();
-    EXPECT_EQ(run.host.counts[CountLabel::M3Ufound], "-");
-    EXPECT_EQ(run.host.counts[CountLabel::PLSfound], "1");
-    EXPECT_EQ(readFile(dir / "a.m3u"), extendedM3u);
-    EXPECT_EQ(readFile(dir / "d.pls"), untitledPls);
 }
 
 TEST(PlaylistWalk, ListsOnlyChangedPlaylistsUnderModonly) {
