@@ -8,14 +8,17 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/build.sh" "$here/build"
 
 folder=${1:-}
+window_options=()
 if [ -z "$folder" ]; then
     folder=$(mktemp -d /tmp/tagsnip-sample-XXXXXX)
     "$here/scripts/make-sample-library.sh" "$folder"
     echo "Sample library: $folder"
+    # The sample is there to be cleaned: start the run at once.
+    window_options=(-s -t1 -t2 -r)
 fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    exec "$here/build/src/app/tagsnip" "$folder"
+    exec "$here/build/src/app/tagsnip" "$folder" "${window_options[@]}"
 fi
 echo "No display (DISPLAY is not set): the window cannot open here."
 echo "Running the command-line tool instead: build/src/cli/tagsnip-cli -s -t1 -t2 -m -p FOLDER"
