@@ -6,8 +6,8 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 class QLockFile;
 
@@ -19,7 +19,7 @@ std::string defaultRegistryPath();
 
 // The whole store in one human-readable file shared by every instance. From the first open key
 // to the last close the file is locked against other processes and held in memory; changes are
-// written back once, atomically, when the last key closes. A file that cannot be parsed reads
+// written atomically before the call that made them returns. A file that cannot be parsed reads
 // as an empty store and is moved aside, with one message to the user, before a new store is
 // written over its name.
 class FileRegistryStore final : public RegistryStore {
@@ -49,10 +49,14 @@ class FileRegistryStore final : public RegistryStore {
     bool beginUse();
     void endUse();
     bool loadLocked();
-    void writeBack();
+    bool writeBack();
     bool moveCorruptFileAside();
+    std::optional<StoreKeyPath> pathOf(StoreKey key) const;
+    std::optional<StoreKeyPath> pathBelow(StoreKey parent, const std::string& path) const;
+    bool isOpen(StoreKey key);
     StoreNode* resolve(StoreKey key);
     StoreKey addHandle(StoreKeyPath path);
+    StoreStatus setValue(StoreKey key, const std::string& name, const StoreValue& value);
 
     std::string m_path;
     MessageCallback m_notify;
@@ -61,6 +65,7 @@ class FileRegistryStore final : public RegistryStore {
     bool m_dirty = false;
     bool m_corrupt = false;
     StoreTree m_tree;
+    std::string m_pendingNotice;
     std::map<StoreKey, StoreKeyPath> m_handles;
     StoreKey m_nextHandle = 1;
 };
