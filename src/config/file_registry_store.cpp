@@ -1,0 +1,341 @@
+#include "file_registry_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cstdlib>
+#include <utility>
+
+namespace tagsnip {
+
+namespace {
+
+// Long enough for another instance to finish its own write, short enough not to hang a close.
+constexpr int lockTimeoutMilliseconds = 10000;
+
+QString qPath(const std::string& path) {
+    return QString::fromStdString(path);
+}
+
+}  // namespace
+
+// Keeps the store locked and loaded for the length of one operation.
+class FileRegistryStore::Use {
+public:
+    explicit Use(FileRegistryStore& store) : m_store(store), m_ready(store.beginUse()) {}
+    ~Use() {
+        if (m_ready) {
+            m_store.endUse();
+        }
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+    bool ready() const { return m_ready; }
+
+private:
+    FileRegistryStore& m_store;
+    bool m_ready;
+};
+
+std::string defaultRegistryPath() {
+    if (const char* path = std::getenv("TAGSNIP_REGISTRY"); path != nullptr && *path != '\0') {
+        return path;
+    }
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return (config + "/tagsnip/registry.txt").toStdString();
+}
+
+FileRegistryStore::FileRegistryStore(std::string path, MessageCallback notify)
+    : m_path(std::move(path)), m_notify(std::move(notify)) {}
+
+FileRegistryStore::~FileRegistryStore() {
+    while (!m_handles.empty()) {
+        closeKey(m_handles.begin()->first);
+    }
+}
+
+bool FileRegistryStore::beginUse() {
+    if (m_users > 0) {
+        ++m_users;
+        return true;
+    }
+    if (!QDir().mkpath(QFileInfo(qPath(m_path)).absolutePath())) {
+        return false;
+    }
+    m_lock = std::make_unique<QLockFile>(qPath(m_path + ".lock"));
+    if (!m_lock->tryLock(lockTimeoutMilliseconds)) {
+        m_lock.reset();
+        return false;
+    }
+    if (!loadLocked()) {
+        m_lock.reset();
+        return false;
+    }
+    m_users = 1;
+    return true;
+}
+
+void FileRegistryStore::endUse() {
+    if (--m_users > 0) {
+        return;
+    }
+    m_tree = StoreTree();
+    m_lock.reset();
+    // Told only now, so that no other instance waits for the lock while the box is open.
+    if (!m_pendingNotice.empty() && m_notify) {
+        m_notify(std::exchange(m_pendingNotice, std::string()));
+    }
+}
+
+bool FileRegistryStore::loadLocked() {
+    m_tree = StoreTree();
+    m_corrupt = false;
+    QFile file(qPath(m_path));
+    if (!file.exists()) {
+        return true;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return false;
+    }
+    auto tree = parseStoreTree(bytes.toStdString());
+    if (tree) {
+        m_tree = std::move(*tree);
+    } else {
+        m_corrupt = true;
+    }
+    return true;
+}
+
+bool FileRegistryStore::moveCorruptFileAside() {
+    QString aside = qPath(m_path + ".corrupt");
+    for (int number = 2; QFile::exists(aside); ++number) {
+        aside = qPath(m_path + ".corrupt-" + std::to_string(number));
+    }
+    if (!QFile::rename(qPath(m_path), aside)) {
+        return false;
+    }
+    m_corrupt = false;
+    m_pendingNotice = "The settings store " + m_path + " could not be read; it has been kept as " +
+                      aside.toStdString() + " and a new store started.";
+    return true;
+}
+
+// Every change reaches the disk before the call that made it returns, so a failure can be
+// reported as the failure of that call. On failure the file is unchanged and reloaded.
+bool FileRegistryStore::writeBack() {
+    if (m_corrupt && !moveCorruptFileAside()) {
+        loadLocked();
+        return false;
+    }
+    QSaveFile file(qPath(m_path));
+    const std::string text = formatStoreTree(m_tree);
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(text.data(), static_cast<qint64>(text.size())) ==
+                             static_cast<qint64>(text.size()) &&
+                         file.commit();
+    if (!written) {
+        loadLocked();
+    }
+    return written;
+}
+
+std::optional<StoreKeyPath> FileRegistryStore::pathOf(StoreKey key) const {
+    if (auto root = rootName(key)) {
+        return StoreKeyPath{*root, {}};
+    }
+    auto handle = m_handles.find(key);
+    if (handle == m_handles.end()) {
+        return std::nullopt;
+    }
+    return handle->second;
+}
+
+std::optional<StoreKeyPath> FileRegistryStore::pathBelow(StoreKey parent,
+                                                         const std::string& path) const {
+    auto parentPath = pathOf(parent);
+    auto names = splitKeyPath(path);
+    if (!parentPath || !names) {
+        return std::nullopt;
+    }
+    parentPath->names.insert(parentPath->names.end(), names->begin(), names->end());
+    return parentPath;
+}
+
+// A root is open even while nothing is stored under it; a handle only while its key exists.
+bool FileRegistryStore::isOpen(StoreKey key) {
+    return rootName(key) || resolve(key) != nullptr;
+}
+
+StoreNode* FileRegistryStore::resolve(StoreKey key) {
+    auto path = pathOf(key);
+    return path ? m_tree.find(*path) : nullptr;
+}
+
+StoreKey FileRegistryStore::addHandle(StoreKeyPath path) {
+    while (m_nextHandle == invalidStoreKey || rootName(m_nextHandle) ||
+           m_handles.count(m_nextHandle) != 0) {
+        ++m_nextHandle;
+    }
+    const StoreKey key = m_nextHandle++;
+    m_handles.emplace(key, std::move(path));
+    // An open key keeps the store locked until it is closed.
+    ++m_users;
+    return key;
+}
+
+StoreStatus FileRegistryStore::openKey(StoreKey parent, const std::string& path, StoreKey& key) {
+    Use use(*this);
+    const auto keyPath = pathBelow(parent, path);
+    if (!use.ready() || !keyPath || !isOpen(parent)) {
+        return StoreStatus::failed;
+    }
+    if (m_tree.find(*keyPath) == nullptr) {
+        return StoreStatus::notFound;
+    }
+    key = addHandle(*keyPath);
+    return StoreStatus::success;
+}
+
+StoreStatus FileRegistryStore::createKey(StoreKey parent, const std::string& path, StoreKey& key) {
+    Use use(*this);
+    const auto keyPath = pathBelow(parent, path);
+    if (!use.ready() || !keyPath || !isOpen(parent)) {
+        return StoreStatus::failed;
+    }
+    if (m_tree.find(*keyPath) == nullptr) {
+        m_tree.create(*keyPath);
+        if (!writeBack()) {
+            return StoreStatus::failed;
+        }
+    }
+    key = addHandle(*keyPath);
+    return StoreStatus::success;
+}
+
+StoreStatus FileRegistryStore::queryValue(StoreKey key, const std::string& name,
+                                          StoreValue& value) {
+    Use use(*this);
+    StoreNode* node = use.ready() ? resolve(key) : nullptr;
+    if (node == nullptr) {
+        return StoreStatus::failed;
+    }
+    const NamedValue* found = node->findValue(name);
+    if (found == nullptr) {
+        return StoreStatus::notFound;
+    }
+    value = found->value;
+    return StoreStatus::success;
+}
+
+StoreStatus FileRegistryStore::setValue(StoreKey key, const std::string& name,
+                                        const StoreValue& value) {
+    Use use(*this);
+    StoreNode* node = use.ready() ? resolve(key) : nullptr;
+    if (node == nullptr) {
+        return StoreStatus::failed;
+    }
+    NamedValue* existing = node->findValue(name);
+    if (existing != nullptr && existing->value.type == value.type &&
+        existing->value.text == value.text && existing->value.number == value.number) {
+        return StoreStatus::success;
+    }
+    if (existing != nullptr) {
+        existing->value = value;
+    } else {
+        node->values.push_back({name, value});
+    }
+    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+}
+
+StoreStatus FileRegistryStore::setStringValue(StoreKey key, const std::string& name,
+                                              const std::string& text) {
+    StoreValue value;
+    value.type = StoreValueType::string;
+    value.text = text.substr(0, text.find('\0'));
+    return setValue(key, name, value);
+}
+
+StoreStatus FileRegistryStore::setDwordValue(StoreKey key, const std::string& name,
+                                             std::uint32_t number) {
+    StoreValue value;
+    value.type = StoreValueType::dword;
+    value.number = number;
+    return setValue(key, name, value);
+}
+
+StoreStatus FileRegistryStore::deleteValue(StoreKey key, const std::string& name) {
+    Use use(*this);
+    StoreNode* node = use.ready() ? resolve(key) : nullptr;
+    if (node == nullptr) {
+        return StoreStatus::failed;
+    }
+    const NamedValue* found = node->findValue(name);
+    if (found == nullptr) {
+        return StoreStatus::notFound;
+    }
+    node->values.erase(node->values.begin() + (found - node->values.data()));
+    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+}
+
+StoreStatus FileRegistryStore::countSubkeys(StoreKey key, std::size_t& count) {
+    Use use(*this);
+    StoreNode* node = use.ready() ? resolve(key) : nullptr;
+    if (node == nullptr) {
+        return StoreStatus::failed;
+    }
+    count = node->subkeys.size();
+    return StoreStatus::success;
+}
+
+StoreStatus FileRegistryStore::enumSubkey(StoreKey key, std::size_t index, std::string& name) {
+    Use use(*this);
+    StoreNode* node = use.ready() ? resolve(key) : nullptr;
+    if (node == nullptr) {
+        return StoreStatus::failed;
+    }
+    if (index >= node->subkeys.size()) {
+        return StoreStatus::notFound;
+    }
+    name = std::next(node->subkeys.begin(), static_cast<std::ptrdiff_t>(index))->second->name;
+    return StoreStatus::success;
+}
+
+StoreStatus FileRegistryStore::deleteKey(StoreKey parent, const std::string& path) {
+    Use use(*this);
+    auto keyPath = pathBelow(parent, path);
+    if (!use.ready() || !keyPath || keyPath->names.empty()) {
+        return StoreStatus::failed;
+    }
+    const std::string name = keyPath->names.back();
+    keyPath->names.pop_back();
+    StoreNode* owner = m_tree.find(*keyPath);
+    if (owner == nullptr) {
+        return StoreStatus::notFound;
+    }
+    auto found = owner->subkeys.find(name);
+    if (found == owner->subkeys.end()) {
+        return StoreStatus::notFound;
+    }
+    if (!found->second->subkeys.empty()) {
+        return StoreStatus::failed;
+    }
+    owner->subkeys.erase(found);
+    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+}
+
+void FileRegistryStore::closeKey(StoreKey key) {
+    if (m_handles.erase(key) != 0) {
+        endUse();
+    }
+}
+
+}  // namespace tagsnip
