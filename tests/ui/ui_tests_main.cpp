@@ -1,3 +1,5 @@
+#include "browse_folder_test.h"
+#include "file_list_test.h"
 #include "main_window_test.h"
 
 #include <QApplication>
@@ -12,6 +14,14 @@ int main(int argc, char** argv) {
     int failures = 0;
     {
         MainWindowTest test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    {
+        FileListTest test;
+        failures += QTest::qExec(&test, argc, argv);
+    }
+    {
+        BrowseFolderTest test;
         failures += QTest::qExec(&test, argc, argv);
     }
     return failures == 0 ? 0 : 1;
