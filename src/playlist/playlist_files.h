@@ -5,15 +5,17 @@
 
 namespace tagsnip::playlist {
 
-// Cleans the playlists that the walk hands over, on the files themselves.
+// Cleans the playlists that the walk hands over, on the files themselves. A playlist that is
+// changed is replaced atomically with its permission bits kept; one that cannot be read or
+// rewritten stays as it was and the outcome carries the error text.
 class PlaylistFiles final : public PlaylistCleaner {
-public:
+  public:
     explicit PlaylistFiles(FileSystem& fileSystem) : m_fileSystem(fileSystem) {}
 
     PlaylistOutcome cleanM3U(const std::string& path) override;
     PlaylistOutcome cleanPLS(const std::string& path) override;
 
-private:
+  private:
     FileSystem& m_fileSystem;
 };
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "profile_text.h"
+
+#include "engine/file_system.h"
+
+#include <string>
+#include <system_error>
+
+namespace tagsnip::playlist {
+
+// Profile access to one INI-style file. The file is read when the access is opened (a file that
+// cannot be read reads as empty); deletions are gathered and go to the file in one atomic
+// rewrite when the access is released, so that a file of many keys is rewritten once.
+class PrivateProfile {
+  public:
+    PrivateProfile(FileSystem& fileSystem, std::string path);
+    PrivateProfile(const PrivateProfile&) = delete;
+    PrivateProfile& operator=(const PrivateProfile&) = delete;
+
+    ProfileText& text() { return m_text; }
+
+    // Writes the pending deletions, if any. Deletions not released never reach the file.
+    [[nodiscard]] std::error_code release();
+
+  private:
+    FileSystem& m_fileSystem;
+    std::string m_path;
+    FileStatus m_status;
+    ProfileText m_text;
+    bool m_released = false;
+};
+
+}  // namespace tagsnip::playlist
