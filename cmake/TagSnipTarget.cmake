@@ -1,7 +1,10 @@
 # Warnings and sanitizers are set per target so that third-party code is never affected.
 function(tagsnip_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
-    if(ENABLE_SANITIZERS)
+    if(ENABLE_FUZZING)
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
+    if(ENABLE_SANITIZERS OR ENABLE_FUZZING)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined
                                                  -fno-sanitize-recover=all -fno-omit-frame-pointer)
         target_link_options(${target} PRIVATE -fsanitize=address,undefined)

@@ -1,0 +1,233 @@
+#!/usr/bin/python3
+"""Times tagsnip-cli against the tag strippers a user would pick instead, in one run.
+
+For every corpus set and repetition, each tool gets a fresh copy of the corpus (made and flushed
+untimed) and is timed until its results are durable: the figure includes a `sync` after the tool
+ends, and the time without that `sync` is shown beside it. Tools take turns within each
+repetition, so that noise from other work on the machine spreads over all of them. The first
+repetition of every tool is checked against the manifest: every tag gone, the audio bytes
+identical, the mode kept.
+"""
+
+import argparse
+import hashlib
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# name: (files, audio bytes per file, tree depth, cover pictures)
+SETS = {
+    "1000x1MiB": (1000, 1_000_000, 1, True),
+    "200x8MiB": (200, 8_000_000, 1, True),
+    "5000x20KB": (5000, 20_000, 2, False),
+    "scale-1000": (1000, 20_000, 4, False),
+    "scale-10000": (10000, 20_000, 4, False),
+    "scale-100000": (100000, 20_000, 5, False),
+}
+PEERS = ["mid3v2", "eyeD3", "id3v2", "ffmpeg"]
+# ffmpeg remuxes one file per process (about 75 ms each here): one repetition, large files only.
+SLOW = {"ffmpeg": ("1000x1MiB", "200x8MiB")}
+BASELINES = ["cp -a", "ideal sync", "ideal sync-early", "ideal no-sync", "ideal in-place"]
+
+FFMPEG_LOOP = r"""
+find "$1" -name '*.mp3' -print0 | while IFS= read -r -d '' f; do
+  ffmpeg -loglevel error -nostdin -y -i "$f" -map 0:a -c copy -map_metadata -1 \
+    -id3v2_version 0 -write_id3v1 0 -write_xing 0 -f mp3 "$f.ffmpeg-tmp" && mv "$f.ffmpeg-tmp" "$f"
+done
+"""
+
+
+def xargs(*command):
+    return ["sh", "-c", "find \"$1\" -name '*.mp3' -print0 | xargs -0 " + " ".join(command),
+            "sh"]
+
+
+def command_for(tool, work, args):
+    if tool == "tagsnip-cli":
+        return [args.cli, "-s", "-t1", "-t2", work]
+    if tool == "tagsnip-cli (other build)":
+        return [args.other_cli, "-s", "-t1", "-t2", work]
+    if tool == "mid3v2":
+        return xargs("mid3v2", "--delete-all") + [work]
+    if tool == "eyeD3":
+        return xargs("eyeD3", "--quiet", "--no-color", "--remove-all") + [work]
+    if tool == "id3v2":
+        return xargs("id3v2", "-D") + [work]
+    if tool == "ffmpeg":
+        return ["bash", "-c", FFMPEG_LOOP, "bash", work]
+    if tool == "cp -a":
+        return ["cp", "-a", work, work + ".copy"]
+    if tool.startswith("ideal"):
+        return [args.ideal, "--" + tool.split()[1], work]
+    raise ValueError(tool)
+
+
+def run(command, **kwargs):
+    subprocess.run(command, check=True, **kwargs)
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def make_corpus(name, data):
+    files, size, depth, pictures = SETS[name]
+    master = os.path.join(data, name)
+    manifest = master + ".manifest"
+    if os.path.exists(manifest):
+        return master, manifest
+    shutil.rmtree(master, ignore_errors=True)
+    print("making corpus %s ..." % name, file=sys.stderr, flush=True)
+    command = [sys.executable, os.path.join(HERE, "make_corpus.py"), "--out", master,
+               "--files", str(files), "--size", str(size), "--depth", str(depth),
+               "--cache", os.path.join(data, "cache")]
+    run(command + (["--pictures"] if pictures else []))
+    return master, manifest
+
+
+def read_manifest(manifest):
+    entries = []
+    with open(manifest) as f:
+        for line in f:
+            if not line.startswith("#"):
+                path, offset, length, digest, mode, tags = line.rstrip("\n").split("\t")
+                entries.append((path, int(length), digest, int(mode, 8)))
+    return entries
+
+
+def check(work, entries):
+    """The problems found, by kind, against the manifest."""
+    problems = {}
+    for path, length, digest, mode in entries:
+        full = os.path.join(work, path)
+        try:
+            st = os.lstat(full)
+        except FileNotFoundError:
+            problems["missing"] = problems.get("missing", 0) + 1
+            continue
+        if st.st_mode & 0o7777 != mode:
+            problems["mode changed"] = problems.get("mode changed", 0) + 1
+        with open(full, "rb") as f:
+            data = f.read()
+        if len(data) != length:
+            problems["tag bytes left"] = problems.get("tag bytes left", 0) + 1
+        elif hashlib.sha256(data).hexdigest() != digest:
+            problems["audio differs"] = problems.get("audio differs", 0) + 1
+    return problems
+
+
+def fresh_copy(master, work):
+    for path in (work, work + ".copy"):
+        shutil.rmtree(path, ignore_errors=True)
+    run(["cp", "-a", master, work])
+    run(["sync"])
+
+
+def time_tool(tool, master, work, args):
+    fresh_copy(master, work)
+    command = command_for(tool, work, args)
+    cpu = children_cpu()
+    start = time.perf_counter()
+    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    done = time.perf_counter()
+    run(["sync"])
+    durable = time.perf_counter()
+    if result.returncode != 0:
+        print("%s exited %d: %s" % (tool, result.returncode, result.stderr[-500:]),
+              file=sys.stderr)
+    return durable - start, done - start, children_cpu() - cpu
+
+
+def corpus_bytes(master):
+    total = 0
+    for root, _, names in os.walk(master):
+        total += sum(os.lstat(os.path.join(root, n)).st_size for n in names)
+    return total
+
+
+def bench_set(name, tools, args):
+    master, manifest = make_corpus(name, args.data)
+    entries = read_manifest(manifest)
+    megabytes = corpus_bytes(master) / 1e6
+    work = os.path.join(args.data, "work")
+    times = {tool: [] for tool in tools}
+    verdicts = {}
+    for rep in range(args.reps):
+        for tool in tools:
+            reps = 1 if tool in SLOW else args.peer_reps if tool in PEERS else args.reps
+            if rep >= reps:
+                continue
+            times[tool].append(time_tool(tool, master, work, args))
+            print("  %-12s %-15s rep %d: %.3f s durable, %.3f s without sync, %.2f CPU s" % (
+                name, tool, rep + 1, *times[tool][-1]), file=sys.stderr, flush=True)
+            if rep == 0 and tool != "cp -a":
+                problems = check(work, entries)
+                verdicts[tool] = "ok" if not problems else ", ".join(
+                    "%d %s" % (n, kind) for kind, n in sorted(problems.items()))
+    shutil.rmtree(work, ignore_errors=True)
+    shutil.rmtree(work + ".copy", ignore_errors=True)
+    return report(name, len(entries), megabytes, tools, times, verdicts)
+
+
+def report(name, files, megabytes, tools, times, verdicts):
+    best = {tool: min(t[0] for t in times[tool]) for tool in tools}
+    cpu = {tool: statistics.median(t[2] for t in times[tool]) for tool in tools}
+    reference = best.get("tagsnip-cli")
+    lines = ["### %s: %d files, %.0f MB" % (name, files, megabytes), "",
+             "| tool | durable min s | durable median s | no sync min s | files/s | MB/s "
+             "| CPU s | × tagsnip (durable) | × tagsnip (CPU) | reps | check |",
+             "|---|---|---|---|---|---|---|---|---|---|---|"]
+    for tool in tools:
+        runs = times[tool]
+        ratio = "%.2f" % (best[tool] / reference) if reference else "-"
+        cpu_ratio = "%.2f" % (cpu[tool] / cpu["tagsnip-cli"]) if reference and cpu[
+            "tagsnip-cli"] > 0 else "-"
+        lines.append("| %s | %.3f | %.3f | %.3f | %.0f | %.0f | %.2f | %s | %s | %d | %s |" % (
+            tool, best[tool], statistics.median(t[0] for t in runs), min(t[1] for t in runs),
+            files / best[tool], megabytes / best[tool], cpu[tool], ratio, cpu_ratio, len(runs),
+            verdicts.get(tool, "n/a")))
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--other-cli", help="a second tagsnip-cli build timed beside the first")
+    parser.add_argument("--ideal", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--sets", default="1000x1MiB,200x8MiB,5000x20KB,scale-1000,scale-10000")
+    parser.add_argument("--reps", type=int, default=3)
+    parser.add_argument("--peer-reps", type=int, default=3)
+    parser.add_argument("--scale-tools", default="tagsnip-cli,ideal sync,cp -a",
+                        help="tools timed on the scale series")
+    parser.add_argument("--tools", default=",".join(["tagsnip-cli"] + PEERS + BASELINES))
+    parser.add_argument("--out", help="also write the tables here")
+    args = parser.parse_args()
+
+    if args.other_cli:
+        args.tools = args.tools.replace("tagsnip-cli", "tagsnip-cli,tagsnip-cli (other build)", 1)
+        args.scale_tools += ",tagsnip-cli (other build)"
+    available = [t for t in args.tools.split(",")
+                 if t.split()[0] in ("tagsnip-cli", "ideal", "cp") or shutil.which(t)]
+    tables = []
+    for name in args.sets.split(","):
+        tools = available
+        if name.startswith("scale-"):
+            tools = [t for t in available if t in args.scale_tools.split(",")]
+        tools = [t for t in tools if t not in SLOW or name in SLOW[t]]
+        tables.append(bench_set(name, tools, args))
+        print(tables[-1], flush=True)
+    if args.out:
+        with open(args.out, "w") as f:
+            f.write("\n".join(tables))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tagsnip::fault {
+
+// An unprivileged identity for the child, so that permission checks bite even when the tests run
+// as root (where they would otherwise pass through every mode bit).
+struct Identity {
+    uid_t user;
+    gid_t group;
+};
+
+// The identity the permission tests run tagsnip-cli under: "nobody" when we are root, ourselves
+// otherwise.
+Identity unprivilegedIdentity();
+bool runningAsRoot();
+
+// tagsnip-cli started in the background with its output going to files, so that the test can
+// kill it at any moment without a pipe to drain.
+class CliProcess {
+public:
+    CliProcess(const std::vector<std::string>& arguments, const std::string& outputDirectory,
+               std::optional<Identity> identity = std::nullopt);
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    void kill();
+    // The exit status, 128 + signal number for a killed child.
+    int wait();
+    std::string out() const;
+    std::string err() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_status = -1;
+    std::string m_outPath;
+    std::string m_errPath;
+};
+
+struct CliResult {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+CliResult runCli(const std::vector<std::string>& arguments, const std::string& outputDirectory,
+                 std::optional<Identity> identity = std::nullopt);
+
+// Number of lines of text that contain every one of parts.
+int linesContaining(const std::string& text, const std::vector<std::string>& parts);
+
+}  // namespace tagsnip::fault

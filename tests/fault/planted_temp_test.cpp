@@ -1,0 +1,80 @@
+#include "cli_process.h"
+#include "mp3_library.h"
+#include "support/temp_dir.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace tagsnip::fault {
+namespace {
+
+std::string linkTarget(const std::string& path) {
+    char buffer[4096];
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+}
+
+timespec modifiedAt(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mtim;
+}
+
+bool operator==(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whatever sits under the temporary name is someone else's: a link to a victim outside the tree,
+// to a directory, to nowhere, or a file left from before. None is followed, filled or replaced.
+TEST(PlantedTemporaryName, IsNeverWrittenThroughOrReplaced) {
+    test::TempDir dir;
+    test::TempDir output;
+    test::makeDirectory(dir / "outside/");
+    test::makeDirectory(dir / "outside/victim-dir/");
+    test::writeFile(dir / "outside/victim.txt", "precious", 0644);
+    const timespec victimTime = modifiedAt(dir / "outside/victim.txt");
+    const std::vector<std::string> folders{"tree/", "tree/to-dir/", "tree/dangling/",
+                                           "tree/leftover/"};
+    for (const auto& folder : folders) {
+        test::makeDirectory(dir / folder);
+    }
+    const std::string temp = "ID3_TEMP.$$$";
+    ASSERT_EQ(symlink((dir / "outside/victim.txt").c_str(), (dir / ("tree/" + temp)).c_str()), 0);
+    ASSERT_EQ(symlink("../../outside/victim-dir", (dir / ("tree/to-dir/" + temp)).c_str()), 0);
+    ASSERT_EQ(symlink("../../outside/absent", (dir / ("tree/dangling/" + temp)).c_str()), 0);
+    test::writeFile(dir / ("tree/leftover/" + temp), "left from before", 0600);
+
+    std::vector<Mp3File> library;
+    unsigned seed = 1;
+    for (const auto& folder : folders) {
+        library.push_back(makeMp3(dir / (folder + "a.mp3"), Tags::v2, 40'000, seed++));
+        library.push_back(makeMp3(dir / (folder + "b.mp3"), Tags::both, 40'000, seed++, 900));
+    }
+    for (const auto& file : library) {
+        writeOriginal(file);
+    }
+
+    const CliResult result = runCli({"-s", "-t1", "-t2", dir / "tree/"}, output.path());
+
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    for (const auto& file : library) {
+        EXPECT_EQ(contentOf(file), Content::stripped) << file.path;
+    }
+    EXPECT_EQ(test::readFile(dir / "outside/victim.txt"), "precious");
+    EXPECT_EQ(test::modeOf(dir / "outside/victim.txt"), 0644u);
+    EXPECT_TRUE(modifiedAt(dir / "outside/victim.txt") == victimTime);
+    EXPECT_EQ(test::listNames(dir / "outside/"), "victim-dir victim.txt");
+    EXPECT_EQ(test::listNames(dir / "outside/victim-dir/"), "");
+    EXPECT_EQ(linkTarget(dir / ("tree/" + temp)), dir / "outside/victim.txt");
+    EXPECT_EQ(linkTarget(dir / ("tree/to-dir/" + temp)), "../../outside/victim-dir");
+    EXPECT_EQ(linkTarget(dir / ("tree/dangling/" + temp)), "../../outside/absent");
+    EXPECT_EQ(test::readFile(dir / ("tree/leftover/" + temp)), "left from before");
+    for (const auto& folder : folders) {
+        EXPECT_EQ(strangers(dir / folder, library), std::vector<std::string>{temp}) << folder;
+    }
+}
+
+}  // namespace
+}  // namespace tagsnip::fault

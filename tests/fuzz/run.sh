@@ -1,0 +1,79 @@
+#!/bin/bash
+# Builds the libFuzzer targets with clang, apart from the gcc build, replays every kept
+# regression input, then fuzzes each target for a bounded time.
+#   tests/fuzz/run.sh [SECONDS_PER_TARGET]   (default 20; the long run: 3600)
+# Environment: FUZZ_BUILD_DIR (default build-fuzz), FUZZ_JOBS (parallel fuzz workers, default 1),
+# FUZZ_TARGETS (a space-separated subset of the targets).
+set -euo pipefail
+
+seconds=${1:-20}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+parallel=()
+if [ "${FUZZ_JOBS:-1}" -gt 1 ]; then
+    parallel=(-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS")
+fi
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_m3u_cleaning fuzz_pls_cleaning}"
+if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: $0 [SECONDS_PER_TARGET >= 1]" >&2
+    exit 2
+fi
+
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DENABLE_FUZZING=ON -DBUILD_TESTING=OFF -DBUILD_GUI=OFF \
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j2 --target "${targets[@]}" >"$build/build.log" 2>&1 ||
+    { tail -40 "$build/build.log"; exit 1; }
+
+work=$(mktemp -d /dev/shm/tagsnip-fuzz-run-XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TAGSNIP_FUZZ_DIR=$work
+
+seed_corpus() {
+    local target=$1 dir=$2
+    mkdir -p "$dir"
+    case $target in
+    fuzz_id3_work)
+        # Control byte (switches, fault), short-copy limit, then the file.
+        printf '\x03\x00ID3\x03\x00\x00\x00\x00\x02\x01abcdefghijklmnopqrstuvwxyz' >"$dir/v2"
+        printf '\x03\x10ID3\x04\x00\x10\x00\x00\x00\x04body3DI\x04\x00\x10\x00\x00\x00\x04audio' >"$dir/footer"
+        { printf '\x03\x00ID3\x03\x00\x00\x00\x00\x00\x02..'; head -c 300 /dev/zero | tr '\0' 'a';
+          printf 'TAG'; head -c 125 /dev/zero; } >"$dir/both"
+        { printf '\x07\x05'; head -c 200 /dev/zero | tr '\0' 'b'; printf 'TAG'; head -c 125 /dev/zero; } >"$dir/v1"
+        printf '\x0b\x00ID3\x03\x00\x00\x7f\x7f\x7f\x7f' >"$dir/huge"
+        printf '\x0f\x00TAG' >"$dir/tiny-tag" ;;
+    fuzz_m3u_cleaning)
+        printf '#EXTM3U\r\n#EXTINF:123,Artist - Title\r\nmusic/a.mp3\r\n\r\nb#c.mp3\n' >"$dir/ext"
+        printf '\xef\xbb\xbf#EXTM3U\ra.mp3\rb.mp3' >"$dir/bom-cr" ;;
+    fuzz_pls_cleaning)
+        printf '[playlist]\r\nFile1=a.mp3\r\nTitle1=A\r\nLength1=123\r\nTitle2=\r\nFile2=b.mp3\r\nNumberOfEntries=2\r\nVersion=2\r\n' >"$dir/basic"
+        printf '[Other]\nTitle1=x\n[PLAYLIST]\n numberofentries = 0x2 \ntitle1 = y\nTitle1=z\nLENGTH2=5\n' >"$dir/case-hex" ;;
+    esac
+}
+
+status=0
+for target in "${targets[@]}"; do
+    binary=$build/tests/fuzz/$target
+    regressions=$here/regressions/$target
+    if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
+        echo "== $target: replaying kept regression inputs"
+        "$binary" -runs=0 "$regressions"/* >"$work/$target.replay.log" 2>&1 ||
+            { tail -40 "$work/$target.replay.log"; status=1; continue; }
+    fi
+    corpus=$build/corpus/$target
+    seed_corpus "$target" "$corpus"
+    echo "== $target: fuzzing for ${seconds}s"
+    if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -dict="$here/id3_playlist.dict" "${parallel[@]}" \
+        -artifact_prefix="$build/$target-" "$corpus" >"$work/$target.log" 2>&1; then
+        tail -60 "$work/$target.log"
+        echo "== $target: FAILED; the input is kept as $build/$target-*"
+        status=1
+        continue
+    fi
+    grep -E '^#[0-9]+.*DONE|Done [0-9]+ runs' "$work/$target.log" | tail -1 || tail -2 "$work/$target.log"
+done
+[ $status -eq 0 ] && echo "fuzzing: all targets clean"
+exit $status
