@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake git pkg-config
+    build-essential cmake ninja-build git pkg-config
+    clang-14 libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: the normal build, a sanitizer build of the
-# Qt-free core, and the formatting check.
+# Qt-free core, a bounded fuzzing run, and the formatting check.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -15,6 +15,9 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build of the Qt-free core
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure --no-tests=error
 
+echo "== fuzzing (bounded run; tests/fuzz/run.sh 3600 for a long one)"
+"$here/tests/fuzz/run.sh" 20
+
 echo "== formatting"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
 echo "All tests passed."
