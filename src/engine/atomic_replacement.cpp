@@ -54,7 +54,9 @@ std::error_code AtomicReplacement::nameTemporary() {
 std::error_code AtomicReplacement::commit(const FileStatus& original, Stage& failedAt) {
     failedAt = Stage::flush;
     // The owner first: changing it may clear set-id bits that the mode then puts back.
-    if (original.owner != geteuid() || original.group != getegid()) {
+    static const uid_t ourUser = geteuid();
+    static const gid_t ourGroup = getegid();
+    if (original.owner != ourUser || original.group != ourGroup) {
         (void)m_fileSystem.setOwnerOf(m_fd, original.owner, original.group);
     }
     if (const auto error = m_fileSystem.setModeOf(m_fd, original.mode)) {

@@ -63,7 +63,7 @@ struct DirCloser {
 // The copy buffer of the read/write fallback.
 constexpr std::size_t copyBufferSize = 1'000'001;
 
-std::error_code openRegular(const std::string& path, int flags, int& fd) {
+std::error_code openRegular(const std::string& path, int flags, int& fd, FileStatus& status) {
     // O_NONBLOCK: should a FIFO have replaced the file since it was listed, the open must not
     // wait for a writer; it has no effect on a regular file.
     fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -78,6 +78,7 @@ std::error_code openRegular(const std::string& path, int flags, int& fd) {
         fd = -1;
         return error;
     }
+    fillStatus(st, status);
     return {};
 }
 
@@ -120,21 +121,12 @@ std::error_code FileSystem::setMode(const std::string& path, mode_t mode) {
     return chmod(path.c_str(), mode) == 0 ? std::error_code{} : lastError();
 }
 
-std::error_code FileSystem::openReadWrite(const std::string& path, int& fd) {
-    return openRegular(path, O_RDWR, fd);
+std::error_code FileSystem::openReadWrite(const std::string& path, int& fd, FileStatus& status) {
+    return openRegular(path, O_RDWR, fd, status);
 }
 
-std::error_code FileSystem::openRead(const std::string& path, int& fd) {
-    return openRegular(path, O_RDONLY, fd);
-}
-
-std::error_code FileSystem::status(int fd, FileStatus& status) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        return lastError();
-    }
-    fillStatus(st, status);
-    return {};
+std::error_code FileSystem::openRead(const std::string& path, int& fd, FileStatus& status) {
+    return openRegular(path, O_RDONLY, fd, status);
 }
 
 std::error_code FileSystem::readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,

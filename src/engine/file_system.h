@@ -47,10 +47,10 @@ public:
     virtual bool isDirectory(const std::string& path);
     virtual std::error_code setMode(const std::string& path, mode_t mode);
 
-    // Opens an existing regular file; a symbolic link or a special file is refused.
-    virtual std::error_code openReadWrite(const std::string& path, int& fd);
-    virtual std::error_code openRead(const std::string& path, int& fd);
-    virtual std::error_code status(int fd, FileStatus& status);
+    // Opens an existing regular file and gives its status; a symbolic link or a special file is
+    // refused.
+    virtual std::error_code openReadWrite(const std::string& path, int& fd, FileStatus& status);
+    virtual std::error_code openRead(const std::string& path, int& fd, FileStatus& status);
     // Reads up to length bytes at offset; got < length only at the end of the file.
     virtual std::error_code readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,
                                    std::size_t& got);

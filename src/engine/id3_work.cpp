@@ -22,16 +22,12 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
 
 void Id3Work::checkID3(const std::string& path) {
     OpenFile file{m_fileSystem, path, -1, {}};
-    std::error_code error = m_fileSystem.openReadWrite(path, file.fd);
+    std::error_code error = m_fileSystem.openReadWrite(path, file.fd, file.status);
     if (error) {
-        error = m_fileSystem.openReadWrite(path, file.fd);
+        error = m_fileSystem.openReadWrite(path, file.fd, file.status);
     }
     if (error) {
         reportError("Could not open " + path + " - Error #" + std::to_string(error.value()));
-        return;
-    }
-    if (const auto statusError = m_fileSystem.status(file.fd, file.status)) {
-        reportIoError(path, statusError);
         return;
     }
     std::uint64_t contentEnd = file.status.size;

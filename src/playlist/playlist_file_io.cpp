@@ -19,10 +19,7 @@ constexpr std::size_t readChunk = 64 * 1024;
 std::error_code readWholeFile(FileSystem& fileSystem, const std::string& path, std::string& bytes,
                               FileStatus& status) {
     OpenFile file{fileSystem};
-    if (const auto error = fileSystem.openRead(path, file.fd)) {
-        return error;
-    }
-    if (const auto error = fileSystem.status(file.fd, status)) {
+    if (const auto error = fileSystem.openRead(path, file.fd, status)) {
         return error;
     }
     // The size is only a first guess: a file that grew since is still read to its end.

@@ -17,9 +17,9 @@ public:
     int openAttempts = 0;
     bool forceBufferCopy = false;
 
-    std::error_code openReadWrite(const std::string& path, int& fd) override {
+    std::error_code openReadWrite(const std::string& path, int& fd, FileStatus& status) override {
         ++openAttempts;
-        return m_fault == Fault::open ? fail() : FileSystem::openReadWrite(path, fd);
+        return m_fault == Fault::open ? fail() : FileSystem::openReadWrite(path, fd, status);
     }
     std::error_code createTemporary(const std::string& directory, const std::string& fallback,
                                     int& fd, bool& named) override {

@@ -144,11 +144,11 @@ TEST(PlaylistWalk, IgnoreAttributesCleansReadOnlyPlaylistsAndRestoresTheirMode) 
 class OneUnreadableFile : public FileSystem {
 public:
     explicit OneUnreadableFile(std::string path) : m_path(std::move(path)) {}
-    std::error_code openRead(const std::string& path, int& fd) override {
+    std::error_code openRead(const std::string& path, int& fd, FileStatus& status) override {
         if (path == m_path) {
             return std::make_error_code(std::errc::permission_denied);
         }
-        return FileSystem::openRead(path, fd);
+        return FileSystem::openRead(path, fd, status);
     }
 
 private:
