@@ -33,5 +33,5 @@ private slots:
     void closeDuringRun();
     void wipeAnsweredCancel();
     void wipeAnsweredYes();
-    void manyRowsStayResponsive();
+    void manyRowsAllArriveInTheList();
 };
