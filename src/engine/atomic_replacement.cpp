@@ -11,15 +11,40 @@ std::string directoryOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, std::string targetPath,
-                                     const std::string& temporaryName)
+std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure) {
+    switch (failure.stage) {
+        case AtomicReplacement::Stage::owner:
+            return path + " - owner or group cannot be kept, file not changed!";
+        case AtomicReplacement::Stage::changed:
+            return path + " - changed by another program meanwhile, file not changed!";
+        case AtomicReplacement::Stage::attributes:
+            if (failure.attribute.empty()) {
+                return {};
+            }
+            return path + " - extended attribute " + failure.attribute +
+                   " cannot be kept, file not changed!";
+        default:
+            return {};
+    }
+}
+
+AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, const FileLocation& target,
+                                     const std::string& temporaryName, const FileStatus& original)
     : m_fileSystem(fileSystem),
-      m_targetPath(std::move(targetPath)),
-      m_directory(directoryOf(m_targetPath)),
-      m_temporaryPath(m_directory + temporaryName) {}
+      m_directoryFd(target.directoryFd),
+      m_targetName(target.name),
+      m_original(original),
+      m_temporaryName(temporaryName) {}
 
 AtomicReplacement::~AtomicReplacement() {
     abandon();
+}
+
+bool AtomicReplacement::fail(Failure& failure, Stage stage, std::error_code error) {
+    failure.stage = stage;
+    failure.error = error;
+    abandon();
+    return false;
 }
 
 // The temporary name may be taken: a leftover of a killed run, a link someone planted, or
@@ -27,60 +52,81 @@ AtomicReplacement::~AtomicReplacement() {
 // the file takes the next free name instead.
 template <typename TryName>
 std::error_code AtomicReplacement::withFreeName(TryName tryName) {
-    const std::string wanted = m_temporaryPath;
+    const std::string wanted = m_temporaryName;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::error_code error = tryName();
         if (error != std::errc::file_exists) {
             return error;
         }
-        m_temporaryPath = wanted + "." + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        m_temporaryName = wanted + "." + std::to_string(getpid()) + "-" + std::to_string(attempt);
     }
     return std::make_error_code(std::errc::file_exists);
 }
 
-std::error_code AtomicReplacement::create() {
-    const std::string directory = m_directory.empty() ? std::string(".") : m_directory;
-    return withFreeName(
-        [&] { return m_fileSystem.createTemporary(directory, m_temporaryPath, m_fd, m_named); });
+bool AtomicReplacement::create(Failure& failure) {
+    // Only a privileged process may give a file away; without that, a file of someone else
+    // would silently change hands, so it is not replaced at all.
+    static const uid_t ourUser = geteuid();
+    if (m_original.owner != ourUser && ourUser != 0) {
+        return fail(failure, Stage::owner,
+                    std::make_error_code(std::errc::operation_not_permitted));
+    }
+    const std::error_code error = withFreeName([&] {
+        return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, m_fd, m_named);
+    });
+    if (error) {
+        return fail(failure, Stage::create, error);
+    }
+    // Also when the owner is ours: the group of a new file may be its directory's.
+    if (const auto ownerError = m_fileSystem.setOwnerOf(m_fd, m_original.owner, m_original.group)) {
+        return fail(failure, Stage::owner, ownerError);
+    }
+    return true;
 }
 
 std::error_code AtomicReplacement::nameTemporary() {
-    const std::error_code error =
-        withFreeName([&] { return m_fileSystem.linkTemporary(m_fd, m_temporaryPath); });
+    const std::error_code error = withFreeName(
+        [&] { return m_fileSystem.linkTemporary(m_fd, m_directoryFd, m_temporaryName); });
     m_named = !error;
     return error;
 }
 
-std::error_code AtomicReplacement::commit(const FileStatus& original, Stage& failedAt) {
-    failedAt = Stage::flush;
-    // The owner first: changing it may clear set-id bits that the mode then puts back.
-    static const uid_t ourUser = geteuid();
-    static const gid_t ourGroup = getegid();
-    if (original.owner != ourUser || original.group != ourGroup) {
-        (void)m_fileSystem.setOwnerOf(m_fd, original.owner, original.group);
+bool AtomicReplacement::commit(int originalFd, Failure& failure) {
+    // After the content: writing may drop attributes such as file capabilities, and the mode
+    // comes last so that the set-id bits survive.
+    if (const auto error =
+            m_fileSystem.copyExtendedAttributes(originalFd, m_fd, failure.attribute)) {
+        return fail(failure, Stage::attributes, error);
     }
-    if (const auto error = m_fileSystem.setModeOf(m_fd, original.mode)) {
-        return error;
+    if (const auto error = m_fileSystem.setModeOf(m_fd, m_original.mode)) {
+        return fail(failure, Stage::attributes, error);
     }
     if (const auto error = m_fileSystem.sync(m_fd)) {
-        return error;
+        return fail(failure, Stage::flush, error);
     }
-    failedAt = Stage::rename;
     if (!m_named) {
         if (const auto error = nameTemporary()) {
-            return error;
+            return fail(failure, Stage::rename, error);
         }
     }
-    if (const auto error = m_fileSystem.rename(m_temporaryPath, m_targetPath)) {
-        return error;
+    // Right before the rename: another program's newer version must win over ours.
+    FileStatus now;
+    if (const auto error = m_fileSystem.statusAt(m_directoryFd, m_targetName, now)) {
+        return fail(failure, Stage::changed, error);
+    }
+    if (!sameFileUnchanged(m_original, now)) {
+        return fail(failure, Stage::changed, EngineError::changedMeanwhile);
+    }
+    if (const auto error = m_fileSystem.renameAt(m_directoryFd, m_temporaryName, m_targetName)) {
+        return fail(failure, Stage::rename, error);
     }
     m_named = false;
-    return {};
+    return true;
 }
 
 void AtomicReplacement::abandon() {
     if (m_named) {
-        (void)m_fileSystem.remove(m_temporaryPath);
+        (void)m_fileSystem.removeAt(m_directoryFd, m_temporaryName);
         m_named = false;
     }
     m_fileSystem.close(m_fd);

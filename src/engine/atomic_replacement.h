@@ -9,39 +9,57 @@ namespace tagsnip {
 
 // Replaces a file by new content so that its path holds the complete old or the complete new
 // file at every moment: the content goes to a temporary file in the same directory that nobody
-// else can reach, is flushed, and is renamed over the original in one step. Until commit()
-// succeeds the original is untouched; an abandoned replacement leaves nothing behind.
+// else can reach, takes over the original's owner, group, extended attributes and mode, is
+// flushed, and is renamed over the original in one step, unless the original was replaced or
+// written to meanwhile. Until commit() succeeds the original is untouched; an abandoned
+// replacement leaves nothing behind.
 class AtomicReplacement {
 public:
-    // temporaryName is the name the new content briefly carries beside the target.
-    AtomicReplacement(FileSystem& fileSystem, std::string targetPath,
-                      const std::string& temporaryName);
+    enum class Stage { create, owner, attributes, copy, flush, changed, rename };
+    struct Failure {
+        Stage stage = Stage::create;
+        std::error_code error;
+        // The extended attribute that could not be kept, for Stage::attributes.
+        std::string attribute;
+    };
+
+    // temporaryName is the name the new content briefly carries beside the target; original is
+    // the target's status when it was opened.
+    AtomicReplacement(FileSystem& fileSystem, const FileLocation& target,
+                      const std::string& temporaryName, const FileStatus& original);
     ~AtomicReplacement();
     AtomicReplacement(const AtomicReplacement&) = delete;
     AtomicReplacement& operator=(const AtomicReplacement&) = delete;
 
-    [[nodiscard]] std::error_code create();
+    // Creates the temporary file with the original's owner and group: a file whose owner cannot
+    // be kept is not replaced at all.
+    [[nodiscard]] bool create(Failure& failure);
     int fd() const { return m_fd; }
-    const std::string& directory() const { return m_directory; }
 
-    // Gives the new file the original's permission bits (and owner, where allowed), flushes it
-    // and renames it over the target. A failure before the rename leaves the target untouched.
-    enum class Stage { flush, rename };
-    [[nodiscard]] std::error_code commit(const FileStatus& original, Stage& failedAt);
+    // Once the content is written: gives the new file the extended attributes of originalFd and
+    // the original's mode, flushes it and renames it over the target.
+    [[nodiscard]] bool commit(int originalFd, Failure& failure);
 
 private:
     template <typename TryName>
     std::error_code withFreeName(TryName tryName);
+    bool fail(Failure& failure, Stage stage, std::error_code error);
     std::error_code nameTemporary();
     void abandon();
 
     FileSystem& m_fileSystem;
-    std::string m_targetPath;
-    std::string m_directory;
-    std::string m_temporaryPath;
+    int m_directoryFd;
+    const std::string& m_targetName;
+    const FileStatus& m_original;
+    std::string m_temporaryName;
     int m_fd = -1;
     bool m_named = false;
 };
+
+// The message for a replacement that was refused to keep the user's file as it is (its owner or
+// an extended attribute cannot be kept, or another program changed it), or "" for any other
+// failure, which each kind of file words in its own way.
+std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure);
 
 // The directory part of a path: everything up to and including its last "/".
 std::string directoryOf(const std::string& path);

@@ -1,8 +1,13 @@
 #include "directory_walk.h"
 
 #include "id3_header.h"
+#include "temporary_names.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace tagsnip {
 namespace {
@@ -17,6 +22,16 @@ bool isHidden(std::string_view name) {
 
 bool isReadOnly(mode_t mode) {
     return (mode & S_IWUSR) == 0;
+}
+
+// Directory descriptors the walk may hold at once: a quarter of what the process may open, so
+// that the files worked on, their replacements and the host keep the rest.
+std::size_t directoryDescriptorBudget() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return 64;
+    }
+    return std::clamp<std::size_t>(limit.rlim_cur / 4, 2, 64);
 }
 
 }  // namespace
@@ -34,12 +49,17 @@ bool hasExtension(std::string_view name, std::string_view extension) {
     return true;
 }
 
-// One directory's entries, read completely before any work, so that a file that the work
-// re-creates is never met a second time; walked marks the subdirectories already descended into.
-struct DirectoryWalk::Listing {
-    const std::string& directory;
+// One directory: its descriptor and its entries, read completely before any work, so that a
+// file that the work re-creates is never met a second time; walked marks the subdirectories
+// already descended into.
+struct DirectoryWalk::Level {
+    int fd = -1;
+    FileStatus status;
+    std::size_t pathLength = 0;
     std::vector<DirectoryEntry> entries;
     std::vector<bool> walked;
+    // The descriptor was let go and the directory could not be found again where it was.
+    bool lost = false;
 };
 
 DirectoryWalk::DirectoryWalk(JobHost& host, FileSystem& fileSystem, RunState& state,
@@ -49,80 +69,100 @@ DirectoryWalk::DirectoryWalk(JobHost& host, FileSystem& fileSystem, RunState& st
       m_fileSystem(fileSystem),
       m_state(state),
       m_id3Work(id3Work),
-      m_playlistCleaner(playlistCleaner) {}
+      m_playlistCleaner(playlistCleaner),
+      m_descriptorBudget(directoryDescriptorBudget()) {}
 
 void DirectoryWalk::getfiles(const std::string& directory) {
     if (m_state.StopRequested) {
         return;
     }
-    Listing listing{directory, {}, {}};
-    // A directory that cannot be read gives empty passes.
-    (void)m_fileSystem.readDirectory(directory, listing.entries);
-    listing.walked.assign(listing.entries.size(), false);
-    m_currentDirectory = directory;
-
-    if (!mp3Pass(listing)) {
+    m_path = directory;
+    Level start;
+    start.pathLength = m_path.size();
+    if (const auto error = m_fileSystem.openStartDirectory(directory, start.fd, start.status)) {
+        reportUnreadable(directory, error);
         return;
     }
-    if (m_options.cleanM3U() && !playlistPass(listing, PlaylistKind::m3u)) {
-        return;
-    }
-    if (m_options.cleanPLS() && !playlistPass(listing, PlaylistKind::pls)) {
-        return;
-    }
-    subdirectoryPass(listing);
+    m_levels.assign(1, &start);
+    m_lowestOpen = 0;
+    walkLevel(start);
+    m_fileSystem.close(start.fd);
+    m_levels.clear();
 }
 
-bool DirectoryWalk::mp3Pass(Listing& listing) {
-    for (std::size_t i = 0; i < listing.entries.size(); ++i) {
-        const std::string& name = listing.entries[i].name;
+void DirectoryWalk::walkLevel(Level& level) {
+    if (m_state.StopRequested) {
+        return;
+    }
+    if (const auto error = m_fileSystem.readDirectory(level.fd, level.entries)) {
+        reportUnreadable(m_path, error);
+        return;
+    }
+    level.walked.assign(level.entries.size(), false);
+    removeLeftovers(level);
+
+    if (!mp3Pass(level)) {
+        return;
+    }
+    if (m_options.cleanM3U() && !playlistPass(level, PlaylistKind::m3u)) {
+        return;
+    }
+    if (m_options.cleanPLS() && !playlistPass(level, PlaylistKind::pls)) {
+        return;
+    }
+    subdirectoryPass(level);
+}
+
+bool DirectoryWalk::mp3Pass(Level& level) {
+    for (std::size_t i = 0; i < level.entries.size(); ++i) {
+        const std::string& name = level.entries[i].name;
         if (!hasExtension(name, "mp3")) {
             continue;
         }
-        if (m_state.StopRequested) {
+        if (m_state.StopRequested || level.lost) {
             return false;
         }
-        if (passOverOrDescend(listing, i)) {
+        if (passOverOrDescend(level, i)) {
             continue;
         }
-        const std::string path = listing.directory + name;
+        const std::string path = m_path + name;
         if (m_state.listedPaths.contains(path)) {
             continue;
         }
         FileStatus status;
-        if (!statusForWork(path, status)) {
+        if (!statusForWork(level, name, status)) {
             continue;
         }
         countFile(m_state.counters.mp3Files, CountLabel::filesfound);
         if (status.size < id3v1TrailerSize) {
             continue;
         }
-        workOnMp3(name, path, status);
+        workOnMp3({level.fd, name, path}, status);
     }
     return true;
 }
 
-bool DirectoryWalk::playlistPass(Listing& listing, PlaylistKind kind) {
-    for (std::size_t i = 0; i < listing.entries.size(); ++i) {
-        const std::string& name = listing.entries[i].name;
+bool DirectoryWalk::playlistPass(Level& level, PlaylistKind kind) {
+    for (std::size_t i = 0; i < level.entries.size(); ++i) {
+        const std::string& name = level.entries[i].name;
         const bool matches = kind == PlaylistKind::m3u
                                  ? hasExtension(name, "m3u") || hasExtension(name, "m3u8")
                                  : hasExtension(name, "pls");
         if (!matches) {
             continue;
         }
-        if (m_state.StopRequested) {
+        if (m_state.StopRequested || level.lost) {
             return false;
         }
-        if (passOverOrDescend(listing, i)) {
+        if (passOverOrDescend(level, i)) {
             continue;
         }
-        const std::string path = listing.directory + name;
+        const std::string path = m_path + name;
         if (m_state.listedPaths.contains(path)) {
             continue;
         }
         FileStatus status;
-        if (!statusForWork(path, status)) {
+        if (!statusForWork(level, name, status)) {
             continue;
         }
         if (kind == PlaylistKind::m3u) {
@@ -130,45 +170,109 @@ bool DirectoryWalk::playlistPass(Listing& listing, PlaylistKind kind) {
         } else {
             countFile(m_state.counters.plsPlaylists, CountLabel::PLSfound);
         }
-        workOnPlaylist(name, path, status, kind);
+        workOnPlaylist({level.fd, name, path}, status, kind);
     }
     return true;
 }
 
-void DirectoryWalk::subdirectoryPass(Listing& listing) {
-    for (std::size_t i = 0; i < listing.entries.size(); ++i) {
-        const DirectoryEntry& entry = listing.entries[i];
-        if (entry.kind == EntryKind::directory && !listing.walked[i] && !isHidden(entry.name) &&
+void DirectoryWalk::subdirectoryPass(Level& level) {
+    for (std::size_t i = 0; i < level.entries.size() && !level.lost; ++i) {
+        const DirectoryEntry& entry = level.entries[i];
+        if (entry.kind == EntryKind::directory && !level.walked[i] && !isHidden(entry.name) &&
             m_options.subdirectories()) {
-            descend(listing, i);
+            descend(level, i);
         }
     }
 }
 
-bool DirectoryWalk::passOverOrDescend(Listing& listing, std::size_t index) {
-    const DirectoryEntry& entry = listing.entries[index];
+bool DirectoryWalk::passOverOrDescend(Level& level, std::size_t index) {
+    const DirectoryEntry& entry = level.entries[index];
     if (entry.kind == EntryKind::symlink) {
         return true;
     }
     if (entry.kind != EntryKind::directory) {
         return false;
     }
-    if (!listing.walked[index] && m_options.subdirectories() && !isHidden(entry.name)) {
-        descend(listing, index);
+    if (!level.walked[index] && m_options.subdirectories() && !isHidden(entry.name)) {
+        descend(level, index);
     }
     return true;
 }
 
-void DirectoryWalk::descend(Listing& listing, std::size_t index) {
-    listing.walked[index] = true;
-    getfiles(listing.directory + listing.entries[index].name + "/");
-    m_currentDirectory = listing.directory;
+void DirectoryWalk::descend(Level& level, std::size_t index) {
+    level.walked[index] = true;
+    const std::string& name = level.entries[index].name;
+    Level child;
+    m_path += name;
+    m_path += '/';
+    child.pathLength = m_path.size();
+    if (const auto error = m_fileSystem.openSubdirectory(level.fd, name, child.fd, child.status)) {
+        reportUnreadable(m_path, error);
+    } else {
+        enter(child);
+        walkLevel(child);
+        leave(level, child);
+    }
+    m_path.resize(level.pathLength);
+}
+
+// A deep tree would exhaust the descriptors: the levels furthest up let go of theirs and find
+// their directory again through ".." on the way back.
+void DirectoryWalk::enter(Level& level) {
+    m_levels.push_back(&level);
+    if (m_levels.size() - m_lowestOpen > m_descriptorBudget) {
+        Level& lowest = *m_levels[m_lowestOpen++];
+        m_fileSystem.close(lowest.fd);
+        lowest.fd = -1;
+    }
+}
+
+void DirectoryWalk::leave(Level& parent, Level& child) {
+    m_levels.pop_back();
+    if (parent.fd < 0 && child.fd >= 0) {
+        FileStatus found;
+        const std::error_code error = m_fileSystem.openParent(child.fd, parent.fd, found);
+        // The directory was moved away meanwhile: what is above the child now is not the tree.
+        if (!error &&
+            (found.device != parent.status.device || found.inode != parent.status.inode)) {
+            m_fileSystem.close(parent.fd);
+            parent.fd = -1;
+        }
+        if (parent.fd < 0) {
+            m_path.resize(parent.pathLength);
+            reportUnreadable(
+                m_path, error ? error : std::make_error_code(std::errc::no_such_file_or_directory));
+        }
+        m_lowestOpen = m_levels.size() - 1;
+    }
+    parent.lost = parent.fd < 0;
+    m_fileSystem.close(child.fd);
+}
+
+// Temporary files that a killed run left behind are removed, once nothing can be using them;
+// anything else under such a name (a link, a directory, another user's file) stays.
+void DirectoryWalk::removeLeftovers(const Level& level) {
+    if (!m_options.remove1() && !m_options.remove2() && !m_options.cleanM3U() &&
+        !m_options.cleanPLS()) {
+        return;
+    }
+    unsigned removed = 0;
+    for (const DirectoryEntry& entry : level.entries) {
+        if (entry.kind == EntryKind::regular && isTemporaryName(entry.name) &&
+            m_fileSystem.removeLeftover(level.fd, entry.name)) {
+            ++removed;
+        }
+    }
+    if (removed > 0) {
+        m_host.ShowError("Removed " + std::to_string(removed) +
+                         " temporary file(s) left by an interrupted run in " + m_path);
+    }
 }
 
 // The entry as it is now: a file that vanished or turned into a link since the directory was
 // read is passed over, as the listing would not have shown it.
-bool DirectoryWalk::statusForWork(const std::string& path, FileStatus& status) {
-    if (m_fileSystem.linkStatus(path, status)) {
+bool DirectoryWalk::statusForWork(const Level& level, const std::string& name, FileStatus& status) {
+    if (m_fileSystem.statusAt(level.fd, name, status)) {
         return false;
     }
     return status.kind == EntryKind::regular || status.kind == EntryKind::other;
@@ -180,27 +284,20 @@ void DirectoryWalk::countFile(std::uint32_t& count, CountLabel label) {
     m_host.PumpEvents();
 }
 
-void DirectoryWalk::workOnMp3(const std::string& name, const std::string& path,
-                              const FileStatus& status) {
+void DirectoryWalk::workOnMp3(const FileLocation& file, const FileStatus& status) {
     m_state.file = FileState{};
     m_state.file.SavedAttributes = status.mode;
     // Special files count as system files: never opened, whatever the switches say.
     const bool special = status.kind != EntryKind::regular;
-    if (!special && (m_options.ignoreattributes() || !isReadOnly(status.mode))) {
-        const bool madeWritable = isReadOnly(status.mode);
-        if (madeWritable) {
-            (void)m_fileSystem.setMode(path, status.mode | S_IWUSR);
-        }
-        m_id3Work.checkID3(path);
-        if (madeWritable) {
-            (void)m_fileSystem.setMode(path, m_state.file.SavedAttributes);
-        }
+    const bool readOnly = isReadOnly(status.mode);
+    if (!special && (m_options.ignoreattributes() || !readOnly)) {
+        m_id3Work.checkID3(file, readOnly);
     }
     if (!listingAdmitsMp3()) {
         return;
     }
     m_host.ExpandForRows();
-    addRow(name, path);
+    addRow(file.name, file.path);
     m_host.AddMark(markOf(m_state.file.id3v1));
     m_host.AddMark(markOf(m_state.file.id3v2));
 }
@@ -215,8 +312,10 @@ bool DirectoryWalk::listingAdmitsMp3() {
     return m_state.file.id3v1 == TagState::found || m_state.file.id3v2 == TagState::found;
 }
 
-void DirectoryWalk::workOnPlaylist(const std::string& name, const std::string& path,
-                                   const FileStatus& status, PlaylistKind kind) {
+// A read-only playlist is, like every rewritten playlist, replaced by a new file carrying its
+// mode: it never needs to be made writable.
+void DirectoryWalk::workOnPlaylist(const FileLocation& file, const FileStatus& status,
+                                   PlaylistKind kind) {
     m_state.file.SavedAttributes = status.mode;
     if (status.kind != EntryKind::regular) {
         return;
@@ -224,32 +323,31 @@ void DirectoryWalk::workOnPlaylist(const std::string& name, const std::string& p
     if (!m_options.ignoreattributes() && isReadOnly(status.mode)) {
         return;
     }
-    const bool madeWritable = isReadOnly(status.mode);
-    if (madeWritable) {
-        (void)m_fileSystem.setMode(path, status.mode | S_IWUSR);
-    }
     m_state.file.FileModified = false;
-    const PlaylistOutcome outcome = kind == PlaylistKind::m3u ? m_playlistCleaner.cleanM3U(path)
-                                                              : m_playlistCleaner.cleanPLS(path);
+    const PlaylistOutcome outcome = kind == PlaylistKind::m3u ? m_playlistCleaner.cleanM3U(file)
+                                                              : m_playlistCleaner.cleanPLS(file);
     if (!outcome.error.empty()) {
         ++m_state.fileErrors;
         m_host.ShowError(outcome.error);
     }
     m_state.file.FileModified = outcome.modified;
     if (!m_options.modonly() || m_state.file.FileModified) {
-        addRow(name, path);
+        addRow(file.name, file.path);
         m_host.AddMark("-");
         m_host.AddMark("-");
         m_host.ExpandForRows();
-    }
-    if (madeWritable) {
-        (void)m_fileSystem.setMode(path, m_state.file.SavedAttributes);
     }
 }
 
 void DirectoryWalk::addRow(const std::string& name, const std::string& path) {
     m_host.AddRow(name, path);
     m_state.listedPaths.append(path);
+}
+
+void DirectoryWalk::reportUnreadable(const std::string& directory, std::error_code error) {
+    ++m_state.fileErrors;
+    m_host.ShowError("Could not read directory " + directory + " - Error #" +
+                     std::to_string(error.value()));
 }
 
 }  // namespace tagsnip

@@ -2,17 +2,27 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 namespace tagsnip {
 namespace {
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
+}
+
+std::error_code resultOf(int returned) {
+    return returned == 0 ? std::error_code{} : lastError();
 }
 
 EntryKind kindOfMode(mode_t mode) {
@@ -34,9 +44,18 @@ void fillStatus(const struct stat& st, FileStatus& status) {
     status.owner = st.st_uid;
     status.group = st.st_gid;
     status.size = static_cast<std::uint64_t>(st.st_size);
+    status.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+    status.modified = st.st_mtim;
+    status.changed = st.st_ctim;
 }
 
-EntryKind kindOfDirent(int directoryFd, const dirent& entry) {
+bool operator==(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+EntryKind kindOfDirent(int directoryFd, const dirent64& entry) {
     switch (entry.d_type) {
         case DT_REG:
             return EntryKind::regular;
@@ -56,60 +75,96 @@ EntryKind kindOfDirent(int directoryFd, const dirent& entry) {
     return kindOfMode(st.st_mode);
 }
 
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
+// Takes ownership of a descriptor just opened: gives its status, or closes it and fails when it
+// is not of the wanted kind.
+std::error_code adopt(int opened, EntryKind wanted, int& fd, FileStatus& status) {
+    fd = -1;
+    if (opened < 0) {
+        return lastError();
+    }
+    struct stat st {};
+    if (fstat(opened, &st) != 0) {
+        const std::error_code error = lastError();
+        ::close(opened);
+        return error;
+    }
+    if (kindOfMode(st.st_mode) != wanted) {
+        ::close(opened);
+        return std::make_error_code(wanted == EntryKind::directory ? std::errc::not_a_directory
+                                                                   : std::errc::invalid_argument);
+    }
+    fillStatus(st, status);
+    fd = opened;
+    return {};
+}
+
+constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// openat2 confines the lookup to the parent even should the name somehow hold more than one
+// component; kernels before 5.6 lack it and get openat with O_NOFOLLOW.
+int openBeneath(int parent, const std::string& name) {
+    static bool unavailable = false;
+    if (!unavailable) {
+        open_how how{};
+        how.flags = directoryFlags | O_NOFOLLOW;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = syscall(SYS_openat2, parent, name.c_str(), &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) {
+            return static_cast<int>(fd);
+        }
+        unavailable = true;
+    }
+    return openat(parent, name.c_str(), directoryFlags | O_NOFOLLOW);
+}
 
 // The copy buffer of the read/write fallback.
 constexpr std::size_t copyBufferSize = 1'000'001;
 
-std::error_code openRegular(const std::string& path, int flags, int& fd, FileStatus& status) {
-    // O_NONBLOCK: should a FIFO have replaced the file since it was listed, the open must not
-    // wait for a writer; it has no effect on a regular file.
-    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        return lastError();
+// The names of a file's extended attributes; a file system without them has none.
+std::error_code listAttributes(int fd, std::vector<std::string>& names) {
+    names.clear();
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t length = flistxattr(fd, buffer.data(), buffer.size());
+        if (length >= 0) {
+            for (std::string_view rest(buffer.data(), static_cast<std::size_t>(length));
+                 !rest.empty();) {
+                const std::size_t end = rest.find('\0');
+                names.emplace_back(rest.substr(0, end));
+                rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+            }
+            return {};
+        }
+        if (errno == ENOTSUP) {
+            return {};
+        }
+        if (errno != ERANGE) {
+            return lastError();
+        }
+        buffer.resize(buffer.size() * 4);
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const std::error_code error =
-            S_ISREG(st.st_mode) ? lastError() : std::make_error_code(std::errc::invalid_argument);
-        ::close(fd);
-        fd = -1;
-        return error;
+}
+
+std::error_code copyAttribute(int from, int to, const std::string& name) {
+    std::vector<char> value(256);
+    for (;;) {
+        const ssize_t length = fgetxattr(from, name.c_str(), value.data(), value.size());
+        if (length >= 0) {
+            return resultOf(
+                fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(length), 0));
+        }
+        if (errno != ERANGE) {
+            return lastError();
+        }
+        value.resize(value.size() * 4);
     }
-    fillStatus(st, status);
-    return {};
 }
 
 }  // namespace
 
-std::error_code FileSystem::readDirectory(const std::string& directory,
-                                          std::vector<DirectoryEntry>& entries) {
-    entries.clear();
-    std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
-    if (!dir) {
-        return lastError();
-    }
-    const int directoryFd = dirfd(dir.get());
-    errno = 0;
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") {
-            entries.push_back({std::string(name), kindOfDirent(directoryFd, *entry)});
-        }
-        errno = 0;
-    }
-    return errno != 0 ? lastError() : std::error_code{};
-}
-
-std::error_code FileSystem::linkStatus(const std::string& path, FileStatus& status) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        return lastError();
-    }
-    fillStatus(st, status);
-    return {};
+bool sameFileUnchanged(const FileStatus& before, const FileStatus& now) {
+    return before.device == now.device && before.inode == now.inode && before.size == now.size &&
+           before.modified == now.modified && before.changed == now.changed;
 }
 
 bool FileSystem::isDirectory(const std::string& path) {
@@ -117,16 +172,69 @@ bool FileSystem::isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::error_code FileSystem::setMode(const std::string& path, mode_t mode) {
-    return chmod(path.c_str(), mode) == 0 ? std::error_code{} : lastError();
+std::error_code FileSystem::openStartDirectory(const std::string& path, int& fd,
+                                               FileStatus& status) {
+    return adopt(::open(path.c_str(), directoryFlags), EntryKind::directory, fd, status);
 }
 
-std::error_code FileSystem::openReadWrite(const std::string& path, int& fd, FileStatus& status) {
-    return openRegular(path, O_RDWR, fd, status);
+std::error_code FileSystem::openSubdirectory(int parent, const std::string& name, int& fd,
+                                             FileStatus& status) {
+    return adopt(openBeneath(parent, name), EntryKind::directory, fd, status);
 }
 
-std::error_code FileSystem::openRead(const std::string& path, int& fd, FileStatus& status) {
-    return openRegular(path, O_RDONLY, fd, status);
+std::error_code FileSystem::openParent(int child, int& fd, FileStatus& status) {
+    return adopt(openat(child, "..", directoryFlags), EntryKind::directory, fd, status);
+}
+
+std::error_code FileSystem::readDirectory(int directory, std::vector<DirectoryEntry>& entries) {
+    entries.clear();
+    if (lseek(directory, 0, SEEK_SET) != 0) {
+        return lastError();
+    }
+    alignas(dirent64) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t length = getdents64(directory, buffer, sizeof buffer);
+        if (length < 0) {
+            return lastError();
+        }
+        if (length == 0) {
+            return {};
+        }
+        for (ssize_t at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                entries.push_back({std::string(name), kindOfDirent(directory, *entry)});
+            }
+        }
+    }
+}
+
+std::error_code FileSystem::statusAt(int directory, const std::string& name, FileStatus& status) {
+    struct stat st {};
+    if (fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return lastError();
+    }
+    fillStatus(st, status);
+    return {};
+}
+
+std::error_code FileSystem::openAt(int directory, const std::string& name, bool writable, int& fd,
+                                   FileStatus& status) {
+    // O_NONBLOCK: should a FIFO have replaced the file since it was listed, the open must not
+    // wait for a writer; it has no effect on a regular file.
+    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    return adopt(openat(directory, name.c_str(), flags), EntryKind::regular, fd, status);
+}
+
+std::error_code FileSystem::statusOf(int fd, FileStatus& status) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return lastError();
+    }
+    fillStatus(st, status);
+    return {};
 }
 
 std::error_code FileSystem::readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,
@@ -150,13 +258,13 @@ std::error_code FileSystem::readAt(int fd, void* buffer, std::size_t length, std
 }
 
 std::error_code FileSystem::truncate(int fd, std::uint64_t length) {
-    return ftruncate(fd, static_cast<off_t>(length)) == 0 ? std::error_code{} : lastError();
+    return resultOf(ftruncate(fd, static_cast<off_t>(length)));
 }
 
-std::error_code FileSystem::createTemporary(const std::string& directory,
-                                            const std::string& fallbackPath, int& fd, bool& named) {
+std::error_code FileSystem::createTemporary(int directory, const std::string& fallbackName, int& fd,
+                                            bool& named) {
     named = false;
-    fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
         return {};
     }
@@ -165,33 +273,34 @@ std::error_code FileSystem::createTemporary(const std::string& directory,
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return lastError();
     }
-    fd = ::open(fallbackPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = openat(directory, fallbackName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW,
+                0600);
     if (fd < 0) {
         return lastError();
     }
     named = true;
+    // Where locks are not supported the file is merely unprotected from a later run's clean-up.
+    (void)flock(fd, LOCK_EX | LOCK_NB);
     return {};
 }
 
-std::error_code FileSystem::linkTemporary(int fd, const std::string& path) {
+std::error_code FileSystem::linkTemporary(int fd, int directory, const std::string& name) {
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
-    if (linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (linkat(AT_FDCWD, procPath.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         return {};
     }
     if (errno != ENOENT) {
         return lastError();
     }
     // Without /proc, only a privileged process can name the file by its descriptor.
-    if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
-        return {};
-    }
-    return lastError();
+    return resultOf(linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH));
 }
 
-std::error_code FileSystem::write(int fd, const void* data, std::size_t length) {
+std::error_code FileSystem::write(int fd, const void* data, std::size_t length,
+                                  std::uint64_t offset) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t n = ::write(fd, bytes, length);
+        const ssize_t n = pwrite(fd, bytes, length, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -199,17 +308,19 @@ std::error_code FileSystem::write(int fd, const void* data, std::size_t length) 
             return lastError();
         }
         bytes += n;
+        offset += static_cast<std::uint64_t>(n);
         length -= static_cast<std::size_t>(n);
     }
     return {};
 }
 
-std::error_code FileSystem::copyRange(int from, std::uint64_t offset, std::uint64_t length,
-                                      int to) {
+std::error_code FileSystem::copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
+                                      std::uint64_t toOffset) {
     auto position = static_cast<off_t>(offset);
+    auto target = static_cast<off_t>(toOffset);
     std::uint64_t left = length;
     while (left > 0) {
-        const ssize_t n = copy_file_range(from, &position, to, nullptr, left, 0);
+        const ssize_t n = copy_file_range(from, &position, to, &target, left, 0);
         if (n > 0) {
             left -= static_cast<std::uint64_t>(n);
             continue;
@@ -225,13 +336,14 @@ std::error_code FileSystem::copyRange(int from, std::uint64_t offset, std::uint6
         if (!kernelCannotCopy) {
             return lastError();
         }
-        return copyThroughBuffer(from, static_cast<std::uint64_t>(position), left, to);
+        return copyThroughBuffer(from, static_cast<std::uint64_t>(position), left, to,
+                                 static_cast<std::uint64_t>(target));
     }
     return {};
 }
 
 std::error_code FileSystem::copyThroughBuffer(int from, std::uint64_t offset, std::uint64_t length,
-                                              int to) {
+                                              int to, std::uint64_t toOffset) {
     const std::unique_ptr<char[]> buffer(new char[copyBufferSize]);
     while (length > 0) {
         const std::size_t wanted =
@@ -243,33 +355,92 @@ std::error_code FileSystem::copyThroughBuffer(int from, std::uint64_t offset, st
         if (got == 0) {
             return EngineError::readBeyondEnd;
         }
-        if (const auto error = write(to, buffer.get(), got)) {
+        if (const auto error = write(to, buffer.get(), got, toOffset)) {
             return error;
         }
         offset += got;
+        toOffset += got;
         length -= got;
     }
     return {};
 }
 
+std::error_code FileSystem::dataExtent(int fd, std::uint64_t offset, std::uint64_t size,
+                                       std::uint64_t& begin, std::uint64_t& end) {
+    begin = offset;
+    end = size;
+    const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) {
+        if (errno == ENXIO) {
+            begin = size;
+            return {};
+        }
+        // A file system that cannot tell holes: everything is data.
+        return errno == EINVAL || errno == EOPNOTSUPP ? std::error_code{} : lastError();
+    }
+    begin = std::min(static_cast<std::uint64_t>(data), size);
+    const off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0) {
+        return lastError();
+    }
+    end = std::min(static_cast<std::uint64_t>(hole), size);
+    return {};
+}
+
+std::error_code FileSystem::copyExtendedAttributes(int from, int to, std::string& failedName) {
+    std::vector<std::string> wanted;
+    std::vector<std::string> present;
+    if (const auto error = listAttributes(from, wanted)) {
+        return error;
+    }
+    if (const auto error = listAttributes(to, present)) {
+        return error;
+    }
+    // A new file may have inherited a default ACL of its directory that the original lacks.
+    for (const auto& name : present) {
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+            fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) {
+            failedName = name;
+            return lastError();
+        }
+    }
+    for (const auto& name : wanted) {
+        if (const auto error = copyAttribute(from, to, name)) {
+            failedName = name;
+            return error;
+        }
+    }
+    return {};
+}
+
 std::error_code FileSystem::setModeOf(int fd, mode_t mode) {
-    return fchmod(fd, mode) == 0 ? std::error_code{} : lastError();
+    return resultOf(fchmod(fd, mode));
 }
 
 std::error_code FileSystem::setOwnerOf(int fd, uid_t owner, gid_t group) {
-    return fchown(fd, owner, group) == 0 ? std::error_code{} : lastError();
+    return resultOf(fchown(fd, owner, group));
 }
 
 std::error_code FileSystem::sync(int fd) {
-    return fdatasync(fd) == 0 ? std::error_code{} : lastError();
+    return resultOf(fdatasync(fd));
 }
 
-std::error_code FileSystem::rename(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0 ? std::error_code{} : lastError();
+std::error_code FileSystem::renameAt(int directory, const std::string& from,
+                                     const std::string& to) {
+    return resultOf(renameat(directory, from.c_str(), directory, to.c_str()));
 }
 
-std::error_code FileSystem::remove(const std::string& path) {
-    return unlink(path.c_str()) == 0 ? std::error_code{} : lastError();
+std::error_code FileSystem::removeAt(int directory, const std::string& name) {
+    return resultOf(unlinkat(directory, name.c_str(), 0));
+}
+
+bool FileSystem::removeLeftover(int directory, const std::string& name) {
+    FileHandle file(*this);
+    FileStatus status;
+    if (openAt(directory, name, false, file.fd, status) || status.owner != geteuid()) {
+        return false;
+    }
+    return flock(file.fd, LOCK_EX | LOCK_NB) == 0 && !removeAt(directory, name);
 }
 
 void FileSystem::close(int fd) {
@@ -283,7 +454,11 @@ namespace {
 class EngineErrorCategory final : public std::error_category {
 public:
     const char* name() const noexcept override { return "tagsnip"; }
-    std::string message(int) const override { return "Read beyond end of file"; }
+    std::string message(int value) const override {
+        return static_cast<EngineError>(value) == EngineError::changedMeanwhile
+                   ? "changed by another program meanwhile"
+                   : "Read beyond end of file";
+    }
 };
 
 }  // namespace

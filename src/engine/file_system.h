@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -29,59 +30,115 @@ struct FileStatus {
     uid_t owner = 0;
     gid_t group = 0;
     std::uint64_t size = 0;
+    // Bytes the file occupies on disk; less than size for a file with holes.
+    std::uint64_t allocated = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    timespec changed{};
 };
 
-// The engine's only door to the file system. Paths are byte strings, never re-encoded. Every
+// Whether now is the same file as before and nobody has written to it or changed its
+// metadata in between.
+bool sameFileUnchanged(const FileStatus& before, const FileStatus& now);
+
+// A directory entry as the engine works on it: its own name relative to an open descriptor of
+// its directory, so that no component of the path is ever resolved again. path is what rows
+// and messages show.
+struct FileLocation {
+    int directoryFd = -1;
+    const std::string& name;
+    const std::string& path;
+};
+
+// The engine's only door to the file system. Names are byte strings, never re-encoded, and
+// every operation on an entry is made relative to the descriptor of its directory. Every
 // operation reports failure as a value; tests derive from this class to inject faults (a short
 // copy, a full disk, a failing rename) without needing a real broken disk.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // All entries but "." and "..", in the order the directory gives them.
-    virtual std::error_code readDirectory(const std::string& directory,
-                                          std::vector<DirectoryEntry>& entries);
-    // Never follows a symbolic link.
-    virtual std::error_code linkStatus(const std::string& path, FileStatus& status);
     // Follows symbolic links, as a start directory given by the user may be one.
     virtual bool isDirectory(const std::string& path);
-    virtual std::error_code setMode(const std::string& path, mode_t mode);
+    virtual std::error_code openStartDirectory(const std::string& path, int& fd,
+                                               FileStatus& status);
+    // Opens the subdirectory name of parent; never follows a link and never leaves parent.
+    virtual std::error_code openSubdirectory(int parent, const std::string& name, int& fd,
+                                             FileStatus& status);
+    // The directory that holds child, for a walk that had to let go of its descriptor.
+    virtual std::error_code openParent(int child, int& fd, FileStatus& status);
+
+    // All entries but "." and "..", in the order the directory gives them.
+    virtual std::error_code readDirectory(int directory, std::vector<DirectoryEntry>& entries);
+    // Never follows a symbolic link.
+    virtual std::error_code statusAt(int directory, const std::string& name, FileStatus& status);
 
     // Opens an existing regular file and gives its status; a symbolic link or a special file is
     // refused.
-    virtual std::error_code openReadWrite(const std::string& path, int& fd, FileStatus& status);
-    virtual std::error_code openRead(const std::string& path, int& fd, FileStatus& status);
+    virtual std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
+                                   FileStatus& status);
+    virtual std::error_code statusOf(int fd, FileStatus& status);
     // Reads up to length bytes at offset; got < length only at the end of the file.
     virtual std::error_code readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,
                                    std::size_t& got);
     virtual std::error_code truncate(int fd, std::uint64_t length);
 
     // A new, unnamed file in directory that nobody else can reach until linkTemporary names it.
-    // Where the file system cannot make unnamed files, it is created exclusively as fallbackPath.
-    virtual std::error_code createTemporary(const std::string& directory,
-                                            const std::string& fallbackPath, int& fd, bool& named);
-    // Gives an unnamed temporary file the name path; fails with EEXIST when path exists.
-    virtual std::error_code linkTemporary(int fd, const std::string& path);
-    // Writes all of length bytes or fails.
-    virtual std::error_code write(int fd, const void* data, std::size_t length);
-    // Copies length bytes from offset of from to the current end of to, in the kernel where it
-    // can; reaching the end of from early is an error (EngineError::readBeyondEnd).
-    virtual std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to);
+    // Where the file system cannot make unnamed files, it is created exclusively as
+    // fallbackName, locked so that a later run does not take it for a leftover while it is used.
+    virtual std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
+                                            bool& named);
+    // Gives an unnamed temporary file the name name; fails with EEXIST when name exists.
+    virtual std::error_code linkTemporary(int fd, int directory, const std::string& name);
+    // Writes all of length bytes at offset or fails.
+    virtual std::error_code write(int fd, const void* data, std::size_t length,
+                                  std::uint64_t offset);
+    // Copies length bytes from offset of from to toOffset of to, in the kernel where it can;
+    // reaching the end of from early is an error (EngineError::readBeyondEnd).
+    virtual std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
+                                      std::uint64_t toOffset);
+    // Where the next data at or after offset begins and where it ends, for copying around the
+    // holes of a sparse file; begin == size when only a hole follows.
+    virtual std::error_code dataExtent(int fd, std::uint64_t offset, std::uint64_t size,
+                                       std::uint64_t& begin, std::uint64_t& end);
+    // Gives to exactly the extended attributes of from (POSIX ACLs included); failedName names
+    // the attribute that could not be kept.
+    virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
     virtual std::error_code sync(int fd);
-    virtual std::error_code rename(const std::string& from, const std::string& to);
-    virtual std::error_code remove(const std::string& path);
+    virtual std::error_code renameAt(int directory, const std::string& from, const std::string& to);
+    virtual std::error_code removeAt(int directory, const std::string& name);
+    // Removes name when it is a regular file of ours that no running replacement holds.
+    virtual bool removeLeftover(int directory, const std::string& name);
     virtual void close(int fd);
 
 protected:
     // The read/write loop that copyRange falls back to where the kernel cannot copy.
-    std::error_code copyThroughBuffer(int from, std::uint64_t offset, std::uint64_t length, int to);
+    std::error_code copyThroughBuffer(int from, std::uint64_t offset, std::uint64_t length, int to,
+                                      std::uint64_t toOffset);
+};
+
+// Closes the descriptor it holds when it goes.
+class FileHandle {
+public:
+    explicit FileHandle(FileSystem& fileSystem) : m_fileSystem(fileSystem) {}
+    ~FileHandle() { m_fileSystem.close(fd); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    int fd = -1;
+
+private:
+    FileSystem& m_fileSystem;
 };
 
 // Errors of the engine's own making, beside errno values.
 enum class EngineError {
     readBeyondEnd = 1,
+    // The file is no longer what was opened: another program replaced or wrote to it.
+    changedMeanwhile,
 };
 
 std::error_code make_error_code(EngineError error);

@@ -1,6 +1,5 @@
 #include "id3_work.h"
 
-#include "atomic_replacement.h"
 #include "id3_header.h"
 #include "io_error_text.h"
 
@@ -9,25 +8,30 @@
 namespace tagsnip {
 
 struct Id3Work::OpenFile {
-    FileSystem& fileSystem;
-    const std::string& path;
-    int fd = -1;
+    const FileLocation& location;
+    bool readOnly;
+    FileHandle handle;
     FileStatus status;
 
-    ~OpenFile() { fileSystem.close(fd); }
+    const std::string& path() const { return location.path; }
+    int fd() const { return handle.fd; }
 };
 
 Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
     : m_host(host), m_options(host), m_fileSystem(fileSystem), m_state(state) {}
 
-void Id3Work::checkID3(const std::string& path) {
-    OpenFile file{m_fileSystem, path, -1, {}};
-    std::error_code error = m_fileSystem.openReadWrite(path, file.fd, file.status);
+void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
+    OpenFile file{location, readOnly, FileHandle(m_fileSystem), {}};
+    const auto open = [&] {
+        return m_fileSystem.openAt(location.directoryFd, location.name, !readOnly, file.handle.fd,
+                                   file.status);
+    };
+    std::error_code error = open();
     if (error) {
-        error = m_fileSystem.openReadWrite(path, file.fd, file.status);
+        error = open();
     }
     if (error) {
-        reportError("Could not open " + path + " - Error #" + std::to_string(error.value()));
+        reportError("Could not open " + file.path() + " - Error #" + std::to_string(error.value()));
         return;
     }
     std::uint64_t contentEnd = file.status.size;
@@ -35,13 +39,12 @@ void Id3Work::checkID3(const std::string& path) {
         return;
     }
     // The trailer is cut here unless the ID3v2 removal already left it out of the new file, or
-    // failed after having started on the copy: then the file stays exactly as it was.
+    // failed after having started: then the file stays exactly as it was.
     const Removal removal = testId3v2(file, contentEnd);
-    if (contentEnd == file.status.size || removal != Removal::notDone) {
-        return;
-    }
-    if (const auto cutError = m_fileSystem.truncate(file.fd, contentEnd)) {
-        reportIoError(path, cutError);
+    const bool cutStillDue =
+        removal == Removal::notAttempted || (removal == Removal::couldNotStart && !readOnly);
+    if (contentEnd < file.status.size && cutStillDue) {
+        cutTrailer(file, contentEnd);
     }
 }
 
@@ -52,12 +55,12 @@ bool Id3Work::testId3v1(OpenFile& file, std::uint64_t& contentEnd) {
     m_state.file.id3v1 = TagState::absent;
     char marker[3];
     std::size_t got = 0;
-    std::error_code error = m_fileSystem.readAt(file.fd, marker, sizeof marker, offset, got);
+    std::error_code error = m_fileSystem.readAt(file.fd(), marker, sizeof marker, offset, got);
     if (!error && got < sizeof marker) {
-        error = EngineError::readBeyondEnd;
+        error = shortReadCause(file);
     }
     if (error) {
-        reportIoError(file.path, error);
+        reportIoError(file.path(), error);
         return false;
     }
     if (!isId3v1Marker({marker, got})) {
@@ -76,27 +79,27 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
     m_state.file.id3v2 = TagState::absent;
     // What is left once the trailer is gone may be too short to hold even the marker.
     if (contentEnd < 3) {
-        return Removal::notDone;
+        return Removal::notAttempted;
     }
     unsigned char header[id3v2HeaderSize];
     const std::size_t wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(contentEnd, id3v2HeaderSize));
     std::size_t got = 0;
-    std::error_code error = m_fileSystem.readAt(file.fd, header, wanted, 0, got);
-    if (!error && got < 3) {
-        error = EngineError::readBeyondEnd;
+    std::error_code error = m_fileSystem.readAt(file.fd(), header, wanted, 0, got);
+    if (!error && got < wanted) {
+        error = shortReadCause(file);
     }
     if (error) {
-        reportIoError(file.path, error);
-        return Removal::notDone;
+        reportIoError(file.path(), error);
+        return Removal::failed;
     }
     if (!isId3v2Marker({reinterpret_cast<const char*>(header), got})) {
-        return Removal::notDone;
+        return Removal::notAttempted;
     }
     m_state.file.id3v2 = TagState::found;
     showCount(CountLabel::id3v2tags, m_state.counters.id3v2Tags);
     if (!m_options.remove2()) {
-        return Removal::notDone;
+        return Removal::notAttempted;
     }
     return removeId3v2(file, header, got, contentEnd);
 }
@@ -104,39 +107,120 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
 Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* header,
                                       std::uint64_t available, std::uint64_t contentEnd) {
     if (available < id3v2HeaderSize) {
-        reportIoError(file.path, EngineError::readBeyondEnd);
-        return Removal::notDone;
+        reportIoError(file.path(), EngineError::readBeyondEnd);
+        return Removal::notAttempted;
     }
     const std::uint64_t keepFrom = id3v2KeepFrom(header);
+    if (keepFrom > file.status.size) {
+        reportError(file.path() +
+                    " - ID3v2 Tag size reaches beyond end of file, file not changed!");
+        return Removal::failed;
+    }
     if (keepFrom > contentEnd) {
-        reportError(file.path + " - ID3v2 Tag size reaches beyond end of file, file not changed!");
+        reportError(file.path() +
+                    " - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!");
         return Removal::failed;
     }
     m_state.file.FileModified = true;
-    AtomicReplacement replacement(m_fileSystem, file.path, temporaryName);
-    if (replacement.create()) {
-        reportError("Could not create " + replacement.directory() + temporaryName +
-                    " - ID3v2 Tag not removed!");
-        return Removal::notDone;
+    return replaceWith(file, keepFrom, contentEnd, "ID3v2");
+}
+
+void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
+    if (file.readOnly) {
+        (void)replaceWith(file, 0, contentEnd, "ID3v1");
+        return;
     }
-    std::error_code error;
-    if (contentEnd > keepFrom) {
-        error = m_fileSystem.copyRange(file.fd, keepFrom, contentEnd - keepFrom, replacement.fd());
-    }
-    AtomicReplacement::Stage failedAt = AtomicReplacement::Stage::flush;
-    if (!error) {
-        error = replacement.commit(file.status, failedAt);
-    }
-    if (!error) {
-        return Removal::done;
-    }
-    if (failedAt == AtomicReplacement::Stage::rename) {
-        reportError("Could not delete " + file.path + " - ID3v2 Tag not removed!");
+    // Another program's append or rewrite since the open must not be cut off.
+    FileStatus now;
+    std::error_code error =
+        m_fileSystem.statusAt(file.location.directoryFd, file.location.name, now);
+    if (error || !sameFileUnchanged(file.status, now)) {
+        error = EngineError::changedMeanwhile;
     } else {
-        reportError("Could not copy " + file.path + " - " + ioErrorText(error) +
-                    " - ID3v2 Tag not removed!");
+        error = m_fileSystem.truncate(file.fd(), contentEnd);
     }
-    return Removal::failed;
+    if (error) {
+        reportIoError(file.path(), error);
+    }
+}
+
+// Puts the bytes from begin to end of the file in its place, as a new file.
+Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
+                                      const char* tag) {
+    AtomicReplacement replacement(m_fileSystem, file.location, id3TemporaryName, file.status);
+    AtomicReplacement::Failure failure;
+    if (!replacement.create(failure)) {
+        reportReplacementFailure(file, failure, tag);
+        return failure.stage == AtomicReplacement::Stage::create ? Removal::couldNotStart
+                                                                 : Removal::failed;
+    }
+    if (const auto error = copyContent(file, begin, end, replacement.fd())) {
+        failure.stage = AtomicReplacement::Stage::copy;
+        failure.error = error;
+        reportReplacementFailure(file, failure, tag);
+        return Removal::failed;
+    }
+    if (!replacement.commit(file.fd(), failure)) {
+        reportReplacementFailure(file, failure, tag);
+        return Removal::failed;
+    }
+    return Removal::done;
+}
+
+// Copies around the holes of a sparse file, so that the new file takes no more disk space than
+// the old one; a file without holes is copied in one go.
+std::error_code Id3Work::copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end,
+                                     int to) {
+    if (begin >= end) {
+        return {};
+    }
+    if (file.status.allocated >= file.status.size) {
+        return m_fileSystem.copyRange(file.fd(), begin, end - begin, to, 0);
+    }
+    for (std::uint64_t at = begin; at < end;) {
+        std::uint64_t dataBegin = 0;
+        std::uint64_t dataEnd = 0;
+        if (const auto error = m_fileSystem.dataExtent(file.fd(), at, end, dataBegin, dataEnd)) {
+            return error;
+        }
+        if (dataBegin >= end) {
+            break;
+        }
+        if (dataEnd <= dataBegin) {
+            return EngineError::readBeyondEnd;
+        }
+        if (const auto error = m_fileSystem.copyRange(file.fd(), dataBegin, dataEnd - dataBegin, to,
+                                                      dataBegin - begin)) {
+            return error;
+        }
+        at = dataEnd;
+    }
+    return m_fileSystem.truncate(to, end - begin);
+}
+
+void Id3Work::reportReplacementFailure(const OpenFile& file,
+                                       const AtomicReplacement::Failure& failure, const char* tag) {
+    const std::string notRemoved = std::string(" - ") + tag + " Tag not removed!";
+    if (std::string refusal = refusalText(file.path(), failure); !refusal.empty()) {
+        reportError(refusal);
+    } else if (failure.stage == AtomicReplacement::Stage::create) {
+        reportError("Could not create " + directoryOf(file.path()) + id3TemporaryName + notRemoved);
+    } else if (failure.stage == AtomicReplacement::Stage::rename) {
+        reportError("Could not delete " + file.path() + notRemoved);
+    } else {
+        reportError("Could not copy " + file.path() + " - " + ioErrorText(failure.error) +
+                    notRemoved);
+    }
+}
+
+// A read that falls short of a size measured at the open means that someone else shortened the
+// file since; only a file that really is that short is beyond its end.
+std::error_code Id3Work::shortReadCause(OpenFile& file) {
+    FileStatus now;
+    if (!m_fileSystem.statusOf(file.fd(), now) && now.size != file.status.size) {
+        return EngineError::changedMeanwhile;
+    }
+    return EngineError::readBeyondEnd;
 }
 
 void Id3Work::showCount(CountLabel label, std::uint32_t& count) {
@@ -150,7 +234,8 @@ void Id3Work::reportError(const std::string& text) {
 }
 
 void Id3Work::reportIoError(const std::string& path, std::error_code error) {
-    reportError(path + " - " + ioErrorText(error));
+    const bool changed = error == EngineError::changedMeanwhile;
+    reportError(path + " - " + ioErrorText(error) + (changed ? ", file not changed!" : ""));
 }
 
 }  // namespace tagsnip

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "atomic_replacement.h"
 #include "file_system.h"
 #include "job_host.h"
 #include "job_options.h"
 #include "run_state.h"
+#include "temporary_names.h"
 
 #include <cstdint>
 #include <string>
@@ -14,23 +16,28 @@ namespace tagsnip {
 // Examines one MP3 file for an ID3v1 trailer and an ID3v2 header, counts them, and removes the
 // ones the switches ask for. A trailer alone is cut off in place; an ID3v2 removal writes the
 // rest of the file (without the trailer, when that goes too) to a new file that replaces the
-// old one atomically.
+// old one atomically. A read-only file is never made writable: it is always replaced, the new
+// file carrying its mode from the start.
 class Id3Work {
 public:
-    static constexpr const char* temporaryName = "ID3_TEMP.$$$";
-
     Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state);
 
-    void checkID3(const std::string& path);
+    void checkID3(const FileLocation& file, bool readOnly);
 
 private:
     struct OpenFile;
-    enum class Removal { notDone, done, failed };
+    enum class Removal { notAttempted, couldNotStart, done, failed };
 
     bool testId3v1(OpenFile& file, std::uint64_t& contentEnd);
     Removal testId3v2(OpenFile& file, std::uint64_t contentEnd);
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
+    void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
+    Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
+    std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
+    void reportReplacementFailure(const OpenFile& file, const AtomicReplacement::Failure& failure,
+                                  const char* tag);
+    std::error_code shortReadCause(OpenFile& file);
     void showCount(CountLabel label, std::uint32_t& count);
     void reportError(const std::string& text);
     void reportIoError(const std::string& path, std::error_code error);

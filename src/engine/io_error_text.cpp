@@ -10,6 +10,9 @@ std::string ioErrorText(std::error_code error) {
     if (error == EngineError::readBeyondEnd) {
         return "Read beyond end of file";
     }
+    if (error == EngineError::changedMeanwhile) {
+        return "changed by another program meanwhile";
+    }
     switch (error.value()) {
         case ENOENT:
             return "File not found";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_system.h"
+
 #include <string>
 
 namespace tagsnip {
@@ -15,8 +17,8 @@ struct PlaylistOutcome {
 class PlaylistCleaner {
 public:
     virtual ~PlaylistCleaner() = default;
-    virtual PlaylistOutcome cleanM3U(const std::string& path) = 0;
-    virtual PlaylistOutcome cleanPLS(const std::string& path) = 0;
+    virtual PlaylistOutcome cleanM3U(const FileLocation& file) = 0;
+    virtual PlaylistOutcome cleanPLS(const FileLocation& file) = 0;
 };
 
 }  // namespace tagsnip

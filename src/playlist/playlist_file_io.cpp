@@ -1,37 +1,32 @@
 #include "playlist_file_io.h"
 
-#include "engine/atomic_replacement.h"
+#include "engine/temporary_names.h"
 
 namespace tagsnip::playlist {
 namespace {
-
-struct OpenFile {
-    FileSystem& fileSystem;
-    int fd = -1;
-
-    ~OpenFile() { fileSystem.close(fd); }
-};
 
 constexpr std::size_t readChunk = 64 * 1024;
 
 }  // namespace
 
-std::error_code readWholeFile(FileSystem& fileSystem, const std::string& path, std::string& bytes,
-                              FileStatus& status) {
-    OpenFile file{fileSystem};
-    if (const auto error = fileSystem.openRead(path, file.fd, status)) {
+PlaylistFile::PlaylistFile(FileSystem& fileSystem, const FileLocation& location)
+    : m_fileSystem(fileSystem), m_location(location), m_file(fileSystem) {}
+
+std::error_code PlaylistFile::read(std::string& bytes) {
+    if (const auto error = m_fileSystem.openAt(m_location.directoryFd, m_location.name, false,
+                                               m_file.fd, m_status)) {
         return error;
     }
     // The size is only a first guess: a file that grew since is still read to its end.
-    bytes.assign(static_cast<std::size_t>(status.size) + readChunk, '\0');
+    bytes.assign(static_cast<std::size_t>(m_status.size) + readChunk, '\0');
     std::size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {
             bytes.resize(bytes.size() + readChunk);
         }
         std::size_t got = 0;
-        if (const auto error = fileSystem.readAt(file.fd, bytes.data() + filled,
-                                                 bytes.size() - filled, filled, got)) {
+        if (const auto error = m_fileSystem.readAt(m_file.fd, bytes.data() + filled,
+                                                   bytes.size() - filled, filled, got)) {
             return error;
         }
         filled += got;
@@ -43,17 +38,17 @@ std::error_code readWholeFile(FileSystem& fileSystem, const std::string& path, s
     return {};
 }
 
-std::error_code replaceWholeFile(FileSystem& fileSystem, const std::string& path,
-                                 std::string_view bytes, const FileStatus& original) {
-    AtomicReplacement replacement(fileSystem, path, playlistTemporaryName);
-    if (const auto error = replacement.create()) {
-        return error;
+bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& failure) {
+    AtomicReplacement replacement(m_fileSystem, m_location, playlistTemporaryName, m_status);
+    if (!replacement.create(failure)) {
+        return false;
     }
-    if (const auto error = fileSystem.write(replacement.fd(), bytes.data(), bytes.size())) {
-        return error;
+    if (const auto error = m_fileSystem.write(replacement.fd(), bytes.data(), bytes.size(), 0)) {
+        failure.stage = AtomicReplacement::Stage::copy;
+        failure.error = error;
+        return false;
     }
-    AtomicReplacement::Stage failedAt = AtomicReplacement::Stage::flush;
-    return replacement.commit(original, failedAt);
+    return replacement.commit(m_file.fd, failure);
 }
 
 }  // namespace tagsnip::playlist

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/atomic_replacement.h"
 #include "engine/file_system.h"
 
 #include <string>
@@ -8,16 +9,24 @@
 
 namespace tagsnip::playlist {
 
-// The name a rewritten playlist carries beside the original until it takes its place.
-inline constexpr const char* playlistTemporaryName = "PLAYLIST_TEMP.$$$";
+// One playlist, held open from its reading to its replacement, so that the rewrite keeps what
+// the file was (owner, mode, extended attributes) and is abandoned when another program changed
+// the file in between.
+class PlaylistFile {
+public:
+    PlaylistFile(FileSystem& fileSystem, const FileLocation& location);
 
-// Reads the whole file; status receives what the open file was, for the rewrite to keep.
-[[nodiscard]] std::error_code readWholeFile(FileSystem& fileSystem, const std::string& path,
-                                            std::string& bytes, FileStatus& status);
+    // Reads the whole file.
+    [[nodiscard]] std::error_code read(std::string& bytes);
+    // Puts bytes in the file's place atomically; on failure the file is as it was and no
+    // temporary file is left behind.
+    [[nodiscard]] bool replace(std::string_view bytes, AtomicReplacement::Failure& failure);
 
-// Puts bytes in the file's place atomically, with the permission bits of original; on failure
-// the file is as it was and no temporary file is left behind.
-[[nodiscard]] std::error_code replaceWholeFile(FileSystem& fileSystem, const std::string& path,
-                                               std::string_view bytes, const FileStatus& original);
+private:
+    FileSystem& m_fileSystem;
+    const FileLocation& m_location;
+    FileHandle m_file;
+    FileStatus m_status;
+};
 
 }  // namespace tagsnip::playlist

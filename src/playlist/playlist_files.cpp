@@ -11,35 +11,39 @@ namespace {
 std::string cannotOpen(const std::string& path) {
     return "无法打开文件 " + path + ".";
 }
-std::string cannotCreate(const std::string& path) {
-    return "Cannot create file " + path + ".";
+
+PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Failure& failure) {
+    std::string text = refusalText(path, failure);
+    return {false, text.empty() ? "Cannot create file " + path + "." : std::move(text)};
 }
 
 }  // namespace
 
-PlaylistOutcome PlaylistFiles::cleanM3U(const std::string& path) {
+PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
+    PlaylistFile file(m_fileSystem, location);
     std::string bytes;
-    FileStatus status;
-    if (readWholeFile(m_fileSystem, path, bytes, status)) {
-        return {false, cannotOpen(path)};
+    if (file.read(bytes)) {
+        return {false, cannotOpen(location.path)};
     }
     const std::optional<std::string> cleaned = cleanM3uBytes(bytes);
     if (!cleaned) {
         return {};
     }
-    if (replaceWholeFile(m_fileSystem, path, *cleaned, status)) {
-        return {false, cannotCreate(path)};
+    AtomicReplacement::Failure failure;
+    if (!file.replace(*cleaned, failure)) {
+        return notReplaced(location.path, failure);
     }
     return {true, {}};
 }
 
 // An unreadable PLS reads as empty and is left alone without a word, as the profile functions
 // do; a rewrite that fails is reported, since the user would otherwise believe it cleaned.
-PlaylistOutcome PlaylistFiles::cleanPLS(const std::string& path) {
-    PrivateProfile profile(m_fileSystem, path);
+PlaylistOutcome PlaylistFiles::cleanPLS(const FileLocation& location) {
+    PrivateProfile profile(m_fileSystem, location);
     const bool modified = cleanPlsEntries(profile.text());
-    if (profile.release()) {
-        return {false, cannotCreate(path)};
+    AtomicReplacement::Failure failure;
+    if (!profile.release(failure)) {
+        return notReplaced(location.path, failure);
     }
     return {modified, {}};
 }

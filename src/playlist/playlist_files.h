@@ -12,8 +12,8 @@ class PlaylistFiles final : public PlaylistCleaner {
 public:
     explicit PlaylistFiles(FileSystem& fileSystem) : m_fileSystem(fileSystem) {}
 
-    PlaylistOutcome cleanM3U(const std::string& path) override;
-    PlaylistOutcome cleanPLS(const std::string& path) override;
+    PlaylistOutcome cleanM3U(const FileLocation& file) override;
+    PlaylistOutcome cleanPLS(const FileLocation& file) override;
 
 private:
     FileSystem& m_fileSystem;

@@ -1,24 +1,19 @@
 #include "private_profile.h"
 
-#include "playlist_file_io.h"
-
 namespace tagsnip::playlist {
 
-PrivateProfile::PrivateProfile(FileSystem& fileSystem, std::string path)
-    : m_fileSystem(fileSystem), m_path(std::move(path)) {
+PrivateProfile::PrivateProfile(FileSystem& fileSystem, const FileLocation& location)
+    : m_file(fileSystem, location) {
     std::string bytes;
-    if (!readWholeFile(m_fileSystem, m_path, bytes, m_status)) {
+    if (!m_file.read(bytes)) {
         m_text = ProfileText(std::move(bytes));
     }
 }
 
-std::error_code PrivateProfile::release() {
+bool PrivateProfile::release(AtomicReplacement::Failure& failure) {
     const bool pending = !m_released && m_text.changed();
     m_released = true;
-    if (!pending) {
-        return {};
-    }
-    return replaceWholeFile(m_fileSystem, m_path, m_text.bytes(), m_status);
+    return !pending || m_file.replace(m_text.bytes(), failure);
 }
 
 }  // namespace tagsnip::playlist

@@ -1,11 +1,9 @@
 #pragma once
 
+#include "playlist_file_io.h"
 #include "profile_text.h"
 
 #include "engine/file_system.h"
-
-#include <string>
-#include <system_error>
 
 namespace tagsnip::playlist {
 
@@ -14,19 +12,17 @@ namespace tagsnip::playlist {
 // rewrite when the access is released, so that a file of many keys is rewritten once.
 class PrivateProfile {
 public:
-    PrivateProfile(FileSystem& fileSystem, std::string path);
+    PrivateProfile(FileSystem& fileSystem, const FileLocation& location);
     PrivateProfile(const PrivateProfile&) = delete;
     PrivateProfile& operator=(const PrivateProfile&) = delete;
 
     ProfileText& text() { return m_text; }
 
     // Writes the pending deletions, if any. Deletions not released never reach the file.
-    [[nodiscard]] std::error_code release();
+    [[nodiscard]] bool release(AtomicReplacement::Failure& failure);
 
 private:
-    FileSystem& m_fileSystem;
-    std::string m_path;
-    FileStatus m_status;
+    PlaylistFile m_file;
     ProfileText m_text;
     bool m_released = false;
 };

@@ -30,12 +30,12 @@ public:
     std::vector<std::string> cleaned;
     PlaylistOutcome outcome;
 
-    PlaylistOutcome cleanM3U(const std::string& path) override {
-        cleaned.push_back("m3u:" + path);
+    PlaylistOutcome cleanM3U(const FileLocation& file) override {
+        cleaned.push_back("m3u:" + file.path);
         return outcome;
     }
-    PlaylistOutcome cleanPLS(const std::string& path) override {
-        cleaned.push_back("pls:" + path);
+    PlaylistOutcome cleanPLS(const FileLocation& file) override {
+        cleaned.push_back("pls:" + file.path);
         return outcome;
     }
 };

@@ -17,39 +17,43 @@ public:
     int openAttempts = 0;
     bool forceBufferCopy = false;
 
-    std::error_code openReadWrite(const std::string& path, int& fd, FileStatus& status) override {
+    std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
+                           FileStatus& status) override {
         ++openAttempts;
-        return m_fault == Fault::open ? fail() : FileSystem::openReadWrite(path, fd, status);
+        return m_fault == Fault::open ? fail()
+                                      : FileSystem::openAt(directory, name, writable, fd, status);
     }
-    std::error_code createTemporary(const std::string& directory, const std::string& fallback,
-                                    int& fd, bool& named) override {
+    std::error_code createTemporary(int directory, const std::string& fallback, int& fd,
+                                    bool& named) override {
         return m_fault == Fault::createTemporary
                    ? fail()
                    : FileSystem::createTemporary(directory, fallback, fd, named);
     }
-    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length,
-                              int to) override {
+    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
+                              std::uint64_t toOffset) override {
         if (m_fault == Fault::copy) {
             return fail();
         }
         if (forceBufferCopy || m_fault == Fault::writeThroughBuffer) {
-            return copyThroughBuffer(from, offset, length, to);
+            return copyThroughBuffer(from, offset, length, to, toOffset);
         }
-        return FileSystem::copyRange(from, offset, length, to);
+        return FileSystem::copyRange(from, offset, length, to, toOffset);
     }
     // Fails once a megabyte has gone through, so a copy of a bigger file falls short midway.
-    std::error_code write(int fd, const void* data, std::size_t length) override {
+    std::error_code write(int fd, const void* data, std::size_t length,
+                          std::uint64_t offset) override {
         if (m_fault == Fault::writeThroughBuffer && m_written + length > 1'000'000) {
             return fail();
         }
         m_written += length;
-        return FileSystem::write(fd, data, length);
+        return FileSystem::write(fd, data, length, offset);
     }
     std::error_code sync(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
     }
-    std::error_code rename(const std::string& from, const std::string& to) override {
-        return m_fault == Fault::rename ? fail() : FileSystem::rename(from, to);
+    std::error_code renameAt(int directory, const std::string& from,
+                             const std::string& to) override {
+        return m_fault == Fault::rename ? fail() : FileSystem::renameAt(directory, from, to);
     }
 
 private:

@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace tagsnip::test {
 namespace {
@@ -246,6 +249,66 @@ TEST_F(Id3WorkTest, PlantedTemporaryLinkIsNeverWrittenThrough) {
     EXPECT_BYTES(readFile(outside / "victim"), "precious");
     EXPECT_EQ(listNames(outside / "folder"), "");
     EXPECT_EQ(listNames(dir.path()), "ID3_TEMP.$$$ a.mp3 sub");
+    EXPECT_TRUE(host.errors.empty());
+}
+
+// A size that reaches into the trailer is not "beyond the end": the two tags overlap, and the
+// file is left as it is either way.
+TEST_F(Id3WorkTest, DamagedTagSizeIsReportedByHowFarItReaches) {
+    const auto header = [](std::size_t claimed) {
+        return id3v2Tag(0).substr(0, 6) + syncsafe(static_cast<std::uint32_t>(claimed));
+    };
+    const std::string intoTrailer = header(audio.size() + 60) + audio + id3v1Tag();
+    const std::string beyondEnd = header(audio.size() + 200) + audio + id3v1Tag();
+    writeFile(dir / "a.mp3", intoTrailer);
+    writeFile(dir / "b.mp3", beyondEnd);
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("a.mp3"), intoTrailer);
+    EXPECT_BYTES(only("b.mp3"), beyondEnd);
+    std::vector<std::string> errors = host.errors;
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{
+                  dir / "a.mp3 - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!",
+                  dir / "b.mp3 - ID3v2 Tag size reaches beyond end of file, file not changed!"}));
+}
+
+// A read-only file is replaced, never made writable, whichever tag goes; its holes, extended
+// attributes and mode come along.
+TEST_F(Id3WorkTest, ReadOnlySparseFileKeepsItsIdentity) {
+    const std::string path = dir / "ro.mp3";
+    const off_t size = off_t{1} << 30;
+    const std::string head = id3v2Tag(30) + audio;
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+        ASSERT_EQ(pwrite(fd, id3v1Tag().data(), 128, size - 128), 128);
+        close(fd);
+    }
+    const bool hasAttribute = setxattr(path.c_str(), "user.note", "kept", 4, 0) == 0;
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    for (const auto which : {JobSwitch::remove1, JobSwitch::remove2}) {
+        host.set(which, true);
+        host.set(JobSwitch::ignoreattributes, true);
+        run();
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(size - 128 - (head.size() - audio.size())));
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "holes filled in";
+    char note[8] = {};
+    if (hasAttribute) {
+        EXPECT_EQ(getxattr(path.c_str(), "user.note", note, sizeof note), 4);
+        EXPECT_STREQ(note, "kept");
+    }
+    std::string start(audio.size(), '\0');
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(pread(fd, start.data(), start.size(), 0), static_cast<ssize_t>(start.size()));
+    close(fd);
+    EXPECT_BYTES(start, audio);
     EXPECT_TRUE(host.errors.empty());
 }
 

@@ -109,9 +109,9 @@ TEST_F(PermissionsTest, FileOfAnotherUserIsNeverChanged) {
     }
 }
 
-// A file that others may write but whose owner we cannot give back: the content and the mode
-// survive the replacement, the owner becomes ours.
-TEST_F(PermissionsTest, WorldWritableFileOfAnotherUserKeepsItsMode) {
+// A file that others may write but whose owner we cannot give back is not replaced: it would
+// silently change hands.
+TEST_F(PermissionsTest, WorldWritableFileOfAnotherUserIsLeftToItsOwner) {
     if (!runningAsRoot()) {
         GTEST_SKIP() << "needs root to give a file another owner";
     }
@@ -119,9 +119,14 @@ TEST_F(PermissionsTest, WorldWritableFileOfAnotherUserKeepsItsMode) {
 
     const CliResult result = run({"-t2"});
 
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(contentOf(shared), Content::stripped);
-    EXPECT_EQ(ownerOf(shared.path), m_user.user);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(linesContaining(result.err, {shared.path +
+                                           " - owner or group cannot be kept, file not changed!"}),
+              1)
+        << result.err;
+    EXPECT_EQ(contentOf(shared), Content::original);
+    EXPECT_EQ(ownerOf(shared.path), 4242u);
+    EXPECT_EQ(test::modeOf(shared.path), 0666u);
 }
 
 TEST(Ownership, PrivilegedRunKeepsOwnerAndGroup) {

@@ -31,13 +31,13 @@ public:
 
     bool hit = false;
 
-    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length,
-                              int to) override {
+    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
+                              std::uint64_t toOffset) override {
         if (m_fault != Fault::shortCopy || length <= m_limit) {
-            return FileSystem::copyRange(from, offset, length, to);
+            return FileSystem::copyRange(from, offset, length, to, toOffset);
         }
         hit = true;
-        (void)FileSystem::copyRange(from, offset, m_limit, to);
+        (void)FileSystem::copyRange(from, offset, m_limit, to, toOffset);
         return std::error_code(ENOSPC, std::generic_category());
     }
     std::error_code sync(int fd) override {
@@ -47,12 +47,13 @@ public:
         }
         return FileSystem::sync(fd);
     }
-    std::error_code rename(const std::string& from, const std::string& to) override {
+    std::error_code renameAt(int directory, const std::string& from,
+                             const std::string& to) override {
         if (m_fault == Fault::failedRename) {
             hit = true;
             return std::error_code(EXDEV, std::generic_category());
         }
-        return FileSystem::rename(from, to);
+        return FileSystem::renameAt(directory, from, to);
     }
 
 private:
@@ -156,7 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FaultyFileSystem fileSystem(fault, data[1]);
     tagsnip::RunState state;
     tagsnip::Id3Work work(host, fileSystem, state);
-    work.checkID3(path);
+    const std::string name = "f.mp3";
+    const int directoryFd = open(workDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    require(directoryFd >= 0, "work directory opens");
+    work.checkID3({directoryFd, name, path}, false);
+    close(directoryFd);
 
     mode_t modeAfter = 0;
     const std::string after = readWhole(path, modeAfter);

@@ -25,6 +25,24 @@ ino_t inodeOf(const std::string& path) {
     return st.st_ino;
 }
 
+// The walk hands a playlist over by its directory's descriptor and its own name.
+template <typename Clean>
+PlaylistOutcome cleanAt(const std::string& path, Clean clean) {
+    const std::string directory = path.substr(0, path.rfind('/') + 1);
+    const std::string name = path.substr(directory.size());
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << directory;
+    const PlaylistOutcome outcome = clean(FileLocation{fd, name, path});
+    ::close(fd);
+    return outcome;
+}
+PlaylistOutcome cleanM3U(PlaylistFiles& playlists, const std::string& path) {
+    return cleanAt(path, [&](const FileLocation& file) { return playlists.cleanM3U(file); });
+}
+PlaylistOutcome cleanPLS(PlaylistFiles& playlists, const std::string& path) {
+    return cleanAt(path, [&](const FileLocation& file) { return playlists.cleanPLS(file); });
+}
+
 const std::string m3uWithExtensions = "#EXTM3U\n#EXTINF:10,A\na.mp3\n";
 const std::string plsWithTitles = "[playlist]\nFile1=a.mp3\nTitle1=A\nNumberOfEntries=1\n";
 
@@ -33,7 +51,7 @@ TEST(PlaylistFiles, RewrittenM3uKeepsItsModeAndLeavesNothingBeside) {
     writeFile(dir / "list.m3u", m3uWithExtensions, 0640);
     FileSystem fileSystem;
     PlaylistFiles playlists(fileSystem);
-    const PlaylistOutcome outcome = playlists.cleanM3U(dir / "list.m3u");
+    const PlaylistOutcome outcome = cleanM3U(playlists, dir / "list.m3u");
     EXPECT_TRUE(outcome.modified);
     EXPECT_EQ(outcome.error, "");
     EXPECT_EQ(readFile(dir / "list.m3u"), "a.mp3\r\n");
@@ -49,8 +67,8 @@ TEST(PlaylistFiles, UntouchedPlaylistsAreNotEvenRewritten) {
     const ino_t plsInode = inodeOf(dir / "plain.pls");
     FileSystem fileSystem;
     PlaylistFiles playlists(fileSystem);
-    EXPECT_FALSE(playlists.cleanM3U(dir / "plain.m3u").modified);
-    EXPECT_FALSE(playlists.cleanPLS(dir / "plain.pls").modified);
+    EXPECT_FALSE(cleanM3U(playlists, dir / "plain.m3u").modified);
+    EXPECT_FALSE(cleanPLS(playlists, dir / "plain.pls").modified);
     EXPECT_EQ(inodeOf(dir / "plain.m3u"), m3uInode);
     EXPECT_EQ(inodeOf(dir / "plain.pls"), plsInode);
     EXPECT_EQ(readFile(dir / "plain.m3u"), "a.mp3\nb#.mp3");
@@ -61,7 +79,7 @@ TEST(PlaylistFiles, RewrittenPlsKeepsItsModeAndOtherLines) {
     writeFile(dir / "list.pls", plsWithTitles, 0604);
     FileSystem fileSystem;
     PlaylistFiles playlists(fileSystem);
-    const PlaylistOutcome outcome = playlists.cleanPLS(dir / "list.pls");
+    const PlaylistOutcome outcome = cleanPLS(playlists, dir / "list.pls");
     EXPECT_TRUE(outcome.modified);
     EXPECT_EQ(outcome.error, "");
     EXPECT_EQ(readFile(dir / "list.pls"), "[playlist]\nFile1=a.mp3\nNumberOfEntries=1\n");
@@ -73,10 +91,10 @@ TEST(PlaylistFiles, UnreadableM3uIsAnErrorButUnreadablePlsIsNot) {
     test::TempDir dir;
     FileSystem fileSystem;
     PlaylistFiles playlists(fileSystem);
-    const PlaylistOutcome m3u = playlists.cleanM3U(dir / "gone.m3u");
+    const PlaylistOutcome m3u = cleanM3U(playlists, dir / "gone.m3u");
     EXPECT_FALSE(m3u.modified);
     EXPECT_EQ(m3u.error, "无法打开文件 " + dir.path() + "gone.m3u.");
-    const PlaylistOutcome pls = playlists.cleanPLS(dir / "gone.pls");
+    const PlaylistOutcome pls = cleanPLS(playlists, dir / "gone.pls");
     EXPECT_FALSE(pls.modified);
     EXPECT_EQ(pls.error, "");
     EXPECT_EQ(listNames(dir.path()), "");
@@ -93,7 +111,7 @@ TEST(PlaylistFiles, LargePlaylistIsReadWhole) {
     writeFile(dir / "big.m3u", input);
     FileSystem fileSystem;
     PlaylistFiles playlists(fileSystem);
-    EXPECT_TRUE(playlists.cleanM3U(dir / "big.m3u").modified);
+    EXPECT_TRUE(cleanM3U(playlists, dir / "big.m3u").modified);
     EXPECT_EQ(readFile(dir / "big.m3u"), expected);
 }
 
@@ -104,27 +122,29 @@ public:
     enum class Step { write, sync, rename };
     explicit FailingFileSystem(Step step) : m_step(step) {}
 
-    std::error_code createTemporary(const std::string&, const std::string& fallbackPath, int& fd,
+    std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
                                     bool& named) override {
-        fd = ::open(fallbackPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        fd = ::openat(directory, fallbackName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         named = fd >= 0;
         return named ? std::error_code{} : std::error_code(errno, std::generic_category());
     }
-    std::error_code write(int fd, const void* data, std::size_t length) override {
+    std::error_code write(int fd, const void* data, std::size_t length,
+                          std::uint64_t offset) override {
         if (m_step == Step::write) {
             // Half of it reaches the disk before the disk is full.
-            (void)FileSystem::write(fd, data, length / 2);
+            (void)FileSystem::write(fd, data, length / 2, offset);
             return std::make_error_code(std::errc::no_space_on_device);
         }
-        return FileSystem::write(fd, data, length);
+        return FileSystem::write(fd, data, length, offset);
     }
     std::error_code sync(int fd) override {
         return m_step == Step::sync ? std::make_error_code(std::errc::io_error)
                                     : FileSystem::sync(fd);
     }
-    std::error_code rename(const std::string& from, const std::string& to) override {
+    std::error_code renameAt(int directory, const std::string& from,
+                             const std::string& to) override {
         return m_step == Step::rename ? std::make_error_code(std::errc::permission_denied)
-                                      : FileSystem::rename(from, to);
+                                      : FileSystem::renameAt(directory, from, to);
     }
 
 private:
@@ -138,7 +158,7 @@ TEST_P(FailedRewrite, LeavesTheM3uIntactAndNoTemporaryFile) {
     writeFile(dir / "list.m3u", m3uWithExtensions, 0640);
     FailingFileSystem fileSystem(GetParam());
     PlaylistFiles playlists(fileSystem);
-    const PlaylistOutcome outcome = playlists.cleanM3U(dir / "list.m3u");
+    const PlaylistOutcome outcome = cleanM3U(playlists, dir / "list.m3u");
     EXPECT_FALSE(outcome.modified);
     EXPECT_EQ(outcome.error, "Cannot create file " + dir.path() + "list.m3u.");
     EXPECT_EQ(readFile(dir / "list.m3u"), m3uWithExtensions);
@@ -151,7 +171,7 @@ TEST_P(FailedRewrite, LeavesThePlsIntactAndSaysSo) {
     writeFile(dir / "list.pls", plsWithTitles);
     FailingFileSystem fileSystem(GetParam());
     PlaylistFiles playlists(fileSystem);
-    const PlaylistOutcome outcome = playlists.cleanPLS(dir / "list.pls");
+    const PlaylistOutcome outcome = cleanPLS(playlists, dir / "list.pls");
     EXPECT_FALSE(outcome.modified);
     EXPECT_EQ(outcome.error, "Cannot create file " + dir.path() + "list.pls.");
     EXPECT_EQ(readFile(dir / "list.pls"), plsWithTitles);

@@ -143,16 +143,17 @@ TEST(PlaylistWalk, IgnoreAttributesCleansReadOnlyPlaylistsAndRestoresTheirMode) 
 // Refuses to open one path for reading, as a playlist whose permissions shut us out would.
 class OneUnreadableFile : public FileSystem {
 public:
-    explicit OneUnreadableFile(std::string path) : m_path(std::move(path)) {}
-    std::error_code openRead(const std::string& path, int& fd, FileStatus& status) override {
-        if (path == m_path) {
+    explicit OneUnreadableFile(std::string name) : m_name(std::move(name)) {}
+    std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
+                           FileStatus& status) override {
+        if (name == m_name) {
             return std::make_error_code(std::errc::permission_denied);
         }
-        return FileSystem::openRead(path, fd, status);
+        return FileSystem::openAt(directory, name, writable, fd, status);
     }
 
 private:
-    std::string m_path;
+    std::string m_name;
 };
 
 TEST(PlaylistWalk, UnreadableM3uIsReportedAndTheRunGoesOn) {
@@ -160,7 +161,7 @@ TEST(PlaylistWalk, UnreadableM3uIsReportedAndTheRunGoesOn) {
     writeFile(dir / "bad.m3u", extendedM3u);
     writeFile(dir / "good.m3u", extendedM3u);
     writeFile(dir / "good.pls", titledPls);
-    OneUnreadableFile fileSystem(dir / "bad.m3u");
+    OneUnreadableFile fileSystem("bad.m3u");
     PlaylistRun run(dir.path(), fileSystem);
     run.start();
     EXPECT_EQ(run.host.errors, (Names{"无法打开文件 " + dir.path() + "bad.m3u."}));
