@@ -28,11 +28,12 @@ std::string refusalText(const std::string& path, const AtomicReplacement::Failur
     }
 }
 
-AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, const FileLocation& target,
-                                     const std::string& temporaryName, const FileStatus& original)
+AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, int directoryFd,
+                                     std::string targetName, const std::string& temporaryName,
+                                     const FileStatus& original)
     : m_fileSystem(fileSystem),
-      m_directoryFd(target.directoryFd),
-      m_targetName(target.name),
+      m_directoryFd(directoryFd),
+      m_targetName(std::move(targetName)),
       m_original(original),
       m_temporaryName(temporaryName) {}
 
@@ -92,6 +93,10 @@ std::error_code AtomicReplacement::nameTemporary() {
 }
 
 bool AtomicReplacement::commit(int originalFd, Failure& failure) {
+    return finish(originalFd, failure) && flush(failure) && install(failure);
+}
+
+bool AtomicReplacement::finish(int originalFd, Failure& failure) {
     // After the content: writing may drop attributes such as file capabilities, and the mode
     // comes last so that the set-id bits survive.
     if (const auto error =
@@ -101,9 +106,17 @@ bool AtomicReplacement::commit(int originalFd, Failure& failure) {
     if (const auto error = m_fileSystem.setModeOf(m_fd, m_original.mode)) {
         return fail(failure, Stage::attributes, error);
     }
+    return true;
+}
+
+bool AtomicReplacement::flush(Failure& failure) {
     if (const auto error = m_fileSystem.sync(m_fd)) {
         return fail(failure, Stage::flush, error);
     }
+    return true;
+}
+
+bool AtomicReplacement::install(Failure& failure) {
     if (!m_named) {
         if (const auto error = nameTemporary()) {
             return fail(failure, Stage::rename, error);
@@ -121,6 +134,7 @@ bool AtomicReplacement::commit(int originalFd, Failure& failure) {
         return fail(failure, Stage::rename, error);
     }
     m_named = false;
+    abandon();
     return true;
 }
 

@@ -11,7 +11,7 @@ namespace tagsnip {
 // file at every moment: the content goes to a temporary file in the same directory that nobody
 // else can reach, takes over the original's owner, group, extended attributes and mode, is
 // flushed, and is renamed over the original in one step, unless the original was replaced or
-// written to meanwhile. Until commit() succeeds the original is untouched; an abandoned
+// written to meanwhile. Until install() succeeds the original is untouched; an abandoned
 // replacement leaves nothing behind.
 class AtomicReplacement {
 public:
@@ -23,9 +23,9 @@ public:
         std::string attribute;
     };
 
-    // temporaryName is the name the new content briefly carries beside the target; original is
-    // the target's status when it was opened.
-    AtomicReplacement(FileSystem& fileSystem, const FileLocation& target,
+    // directoryFd holds the target, name; temporaryName is the name the new content briefly
+    // carries beside it; original is the target's status when it was opened.
+    AtomicReplacement(FileSystem& fileSystem, int directoryFd, std::string targetName,
                       const std::string& temporaryName, const FileStatus& original);
     ~AtomicReplacement();
     AtomicReplacement(const AtomicReplacement&) = delete;
@@ -35,10 +35,19 @@ public:
     // be kept is not replaced at all.
     [[nodiscard]] bool create(Failure& failure);
     int fd() const { return m_fd; }
+    // Whether the file system could not make an unnamed file, so the new content already has a
+    // name that a later run would take for a leftover.
+    bool named() const { return m_named; }
 
-    // Once the content is written: gives the new file the extended attributes of originalFd and
-    // the original's mode, flushes it and renames it over the target.
+    // finish, flush and install, one after the other.
     [[nodiscard]] bool commit(int originalFd, Failure& failure);
+    // Once the content is written: gives the new file the extended attributes of originalFd and
+    // the original's mode.
+    [[nodiscard]] bool finish(int originalFd, Failure& failure);
+    [[nodiscard]] bool flush(Failure& failure);
+    // Renames the flushed new file over the target, unless the target changed since it was
+    // opened.
+    [[nodiscard]] bool install(Failure& failure);
 
 private:
     template <typename TryName>
@@ -49,8 +58,8 @@ private:
 
     FileSystem& m_fileSystem;
     int m_directoryFd;
-    const std::string& m_targetName;
-    const FileStatus& m_original;
+    std::string m_targetName;
+    FileStatus m_original;
     std::string m_temporaryName;
     int m_fd = -1;
     bool m_named = false;

@@ -40,6 +40,7 @@ void CleaningJob::startClick() {
 
     m_walking = true;
     m_walk.getfiles(directory);
+    m_id3Work.commitPending();
     m_walking = false;
 
     m_host.StartCaption(captionIdle);

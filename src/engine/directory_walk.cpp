@@ -137,7 +137,7 @@ bool DirectoryWalk::mp3Pass(Level& level) {
         if (status.size < id3v1TrailerSize) {
             continue;
         }
-        workOnMp3({level.fd, name, path}, status);
+        workOnMp3({level.fd, name, path, &level.status}, status);
     }
     return true;
 }
@@ -170,7 +170,7 @@ bool DirectoryWalk::playlistPass(Level& level, PlaylistKind kind) {
         } else {
             countFile(m_state.counters.plsPlaylists, CountLabel::PLSfound);
         }
-        workOnPlaylist({level.fd, name, path}, status, kind);
+        workOnPlaylist({level.fd, name, path, &level.status}, status, kind);
     }
     return true;
 }
@@ -281,6 +281,7 @@ bool DirectoryWalk::statusForWork(const Level& level, const std::string& name, F
 void DirectoryWalk::countFile(std::uint32_t& count, CountLabel label) {
     ++count;
     m_host.ShowCount(label, std::to_string(count));
+    m_id3Work.commitIfDue();
     m_host.PumpEvents();
 }
 

@@ -421,8 +421,22 @@ std::error_code FileSystem::setOwnerOf(int fd, uid_t owner, gid_t group) {
     return resultOf(fchown(fd, owner, group));
 }
 
+void FileSystem::startWriteback(int fd) {
+    // Only a hint: a file system that cannot start it early writes the data at the flush.
+    (void)sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 std::error_code FileSystem::sync(int fd) {
     return resultOf(fdatasync(fd));
+}
+
+std::error_code FileSystem::syncDirectory(int fd) {
+    return resultOf(fsync(fd));
+}
+
+std::error_code FileSystem::duplicate(int fd, int& copy) {
+    copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return copy >= 0 ? std::error_code{} : lastError();
 }
 
 std::error_code FileSystem::renameAt(int directory, const std::string& from,

@@ -49,6 +49,9 @@ struct FileLocation {
     int directoryFd = -1;
     const std::string& name;
     const std::string& path;
+    // The directory's own status, where known, so that work queued for later can tell two
+    // files of one directory from files of two directories.
+    const FileStatus* directory = nullptr;
 };
 
 // The engine's only door to the file system. Names are byte strings, never re-encoded, and
@@ -107,7 +110,13 @@ public:
     virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
+    // Starts writing the file's data to disk without waiting for it.
+    virtual void startWriteback(int fd);
     virtual std::error_code sync(int fd);
+    // Makes the names in a directory durable.
+    virtual std::error_code syncDirectory(int fd);
+    // A second descriptor of what fd refers to, which outlives fd's closing.
+    virtual std::error_code duplicate(int fd, int& copy);
     virtual std::error_code renameAt(int directory, const std::string& from, const std::string& to);
     virtual std::error_code removeAt(int directory, const std::string& name);
     // Removes name when it is a regular file of ours that no running replacement holds.

@@ -18,7 +18,11 @@ struct Id3Work::OpenFile {
 };
 
 Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
-    : m_host(host), m_options(host), m_fileSystem(fileSystem), m_state(state) {}
+    : m_host(host),
+      m_options(host),
+      m_fileSystem(fileSystem),
+      m_state(state),
+      m_batch(fileSystem, batchBoundsForDescriptorLimit()) {}
 
 void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     OpenFile file{location, readOnly, FileHandle(m_fileSystem), {}};
@@ -144,27 +148,62 @@ void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
     }
 }
 
-// Puts the bytes from begin to end of the file in its place, as a new file.
+// Puts the bytes from begin to end of the file in its place, as a new file. The new file joins
+// the batch that makes it durable and renames it later, unless it has a name already.
 Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
                                       const char* tag) {
-    AtomicReplacement replacement(m_fileSystem, file.location, id3TemporaryName, file.status);
     AtomicReplacement::Failure failure;
-    if (!replacement.create(failure)) {
-        reportReplacementFailure(file, failure, tag);
+    int directoryFd = -1;
+    if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
+        failure.error = error;
+        reportReplacementFailure(file.path(), failure, tag);
+        return Removal::couldNotStart;
+    }
+    auto replacement = std::make_unique<AtomicReplacement>(
+        m_fileSystem, directoryFd, file.location.name, id3TemporaryName, file.status);
+    if (!replacement->create(failure)) {
+        reportReplacementFailure(file.path(), failure, tag);
         return failure.stage == AtomicReplacement::Stage::create ? Removal::couldNotStart
                                                                  : Removal::failed;
     }
-    if (const auto error = copyContent(file, begin, end, replacement.fd())) {
+    if (const auto error = copyContent(file, begin, end, replacement->fd())) {
         failure.stage = AtomicReplacement::Stage::copy;
         failure.error = error;
-        reportReplacementFailure(file, failure, tag);
+        reportReplacementFailure(file.path(), failure, tag);
         return Removal::failed;
     }
-    if (!replacement.commit(file.fd(), failure)) {
-        reportReplacementFailure(file, failure, tag);
+    if (!replacement->finish(file.fd(), failure)) {
+        reportReplacementFailure(file.path(), failure, tag);
         return Removal::failed;
     }
+    if (replacement->named()) {
+        if (!replacement->flush(failure) || !replacement->install(failure)) {
+            reportReplacementFailure(file.path(), failure, tag);
+            return Removal::failed;
+        }
+        return Removal::done;
+    }
+    m_batch.add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    commitIfDue();
     return Removal::done;
+}
+
+void Id3Work::commitPending() {
+    m_batch.commit([this](const std::string& path, const char* tag,
+                          const AtomicReplacement::Failure& failure) {
+        if (tag == nullptr) {
+            reportError("Could not flush directory " + path + " - Error #" +
+                        std::to_string(failure.error.value()));
+            return;
+        }
+        reportReplacementFailure(path, failure, tag);
+    });
+}
+
+void Id3Work::commitIfDue() {
+    if (m_batch.due()) {
+        commitPending();
+    }
 }
 
 // Copies around the holes of a sparse file, so that the new file takes no more disk space than
@@ -198,18 +237,17 @@ std::error_code Id3Work::copyContent(OpenFile& file, std::uint64_t begin, std::u
     return m_fileSystem.truncate(to, end - begin);
 }
 
-void Id3Work::reportReplacementFailure(const OpenFile& file,
+void Id3Work::reportReplacementFailure(const std::string& path,
                                        const AtomicReplacement::Failure& failure, const char* tag) {
     const std::string notRemoved = std::string(" - ") + tag + " Tag not removed!";
-    if (std::string refusal = refusalText(file.path(), failure); !refusal.empty()) {
+    if (std::string refusal = refusalText(path, failure); !refusal.empty()) {
         reportError(refusal);
     } else if (failure.stage == AtomicReplacement::Stage::create) {
-        reportError("Could not create " + directoryOf(file.path()) + id3TemporaryName + notRemoved);
+        reportError("Could not create " + directoryOf(path) + id3TemporaryName + notRemoved);
     } else if (failure.stage == AtomicReplacement::Stage::rename) {
-        reportError("Could not delete " + file.path() + notRemoved);
+        reportError("Could not delete " + path + notRemoved);
     } else {
-        reportError("Could not copy " + file.path() + " - " + ioErrorText(failure.error) +
-                    notRemoved);
+        reportError("Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "file_system.h"
 #include "job_host.h"
 #include "job_options.h"
+#include "replacement_batch.h"
 #include "run_state.h"
 #include "temporary_names.h"
 
@@ -24,6 +25,10 @@ public:
 
     void checkID3(const FileLocation& file, bool readOnly);
 
+    // Makes the queued replacements durable and puts them in place; errors surface here.
+    void commitPending();
+    void commitIfDue();
+
 private:
     struct OpenFile;
     enum class Removal { notAttempted, couldNotStart, done, failed };
@@ -35,8 +40,8 @@ private:
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
-    void reportReplacementFailure(const OpenFile& file, const AtomicReplacement::Failure& failure,
-                                  const char* tag);
+    void reportReplacementFailure(const std::string& path,
+                                  const AtomicReplacement::Failure& failure, const char* tag);
     std::error_code shortReadCause(OpenFile& file);
     void showCount(CountLabel label, std::uint32_t& count);
     void reportError(const std::string& text);
@@ -46,6 +51,7 @@ private:
     JobOptions m_options;
     FileSystem& m_fileSystem;
     RunState& m_state;
+    ReplacementBatch m_batch;
 };
 
 }  // namespace tagsnip

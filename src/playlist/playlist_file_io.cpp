@@ -39,7 +39,8 @@ std::error_code PlaylistFile::read(std::string& bytes) {
 }
 
 bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& failure) {
-    AtomicReplacement replacement(m_fileSystem, m_location, playlistTemporaryName, m_status);
+    AtomicReplacement replacement(m_fileSystem, m_location.directoryFd, m_location.name,
+                                  playlistTemporaryName, m_status);
     if (!replacement.create(failure)) {
         return false;
     }

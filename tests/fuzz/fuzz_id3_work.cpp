@@ -161,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int directoryFd = open(workDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     require(directoryFd >= 0, "work directory opens");
     work.checkID3({directoryFd, name, path}, false);
+    work.commitPending();
     close(directoryFd);
 
     mode_t modeAfter = 0;
