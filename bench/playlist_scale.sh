@@ -67,7 +67,7 @@ measure() {
 mkdir -p "$work"
 [ -f "$work/big-$pls_entries.pls" ] || make_pls "$pls_entries" >"$work/big-$pls_entries.pls"
 [ -f "$work/big-$m3u_entries.m3u" ] || make_m3u "$m3u_entries" >"$work/big-$m3u_entries.m3u"
-echo "tagsnip-cli: $cli ($(git -C "$root" rev-parse --short HEAD))"
+echo "tagsnip-cli: $cli ($(git -C "$root" describe --always --dirty))"
 echo "command: /usr/bin/time -v tagsnip-cli -m -p DIR   (DIR holds one playlist)"
 measure PLS "$work/big-$pls_entries.pls"
 measure M3U "$work/big-$m3u_entries.m3u"
