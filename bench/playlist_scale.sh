@@ -1,7 +1,8 @@
 #!/bin/bash
-# Large playlists through the real tagsnip-cli: a PLS of 1,000,000 entries (about 48 MB) and an
-# M3U of about 200 MB, each alone in a directory, cleaned with `tagsnip-cli -m -p DIR`. Prints
-# the file size, the wall time and the peak resident memory of each run; it asserts nothing.
+# Large playlists through the real tagsnip-cli: a PLS of 1,000,000 entries (about 48 MB) and two
+# M3Us of about 200 MB (long lines, then short ones), each alone in a directory, cleaned with
+# `tagsnip-cli -m -p DIR`. Prints the file size, the wall time and the peak resident memory of
+# each run; it asserts nothing.
 #   bench/playlist_scale.sh [PLS_ENTRIES] [M3U_ENTRIES]   (defaults 1000000 and 2500000)
 # Environment: BENCH_DATA (default build-bench), TAGSNIP_CLI (default: a Release build made in
 # BENCH_DATA/build, as bench/run.sh makes it).
@@ -14,6 +15,7 @@ pls_entries=${1:-1000000}
 m3u_entries=${2:-2500000}
 work=$data/playlist-scale
 cli=${TAGSNIP_CLI:-}
+label=${TAGSNIP_CLI:-}
 
 if [ -z "$cli" ]; then
     mkdir -p "$data"
@@ -22,6 +24,7 @@ if [ -z "$cli" ]; then
     cmake --build "$data/build" -j2 --target tagsnip-cli >>"$data/build.log" 2>&1 ||
         { tail -30 "$data/build.log"; exit 1; }
     cli=$data/build/src/cli/tagsnip-cli
+    label="$cli (built from $(git -C "$root" describe --always --dirty))"
 fi
 
 make_pls() {
@@ -42,6 +45,11 @@ make_m3u() {
                 60 + i % 300, i % 997, i, i % 997, i
         }
     }'
+}
+
+# The same size in short lines, where a table of lines would weigh most.
+make_short_m3u() {
+    awk -v n="$1" 'BEGIN { for (i = 1; i <= n; i++) printf "#E\na/%d\n", i }'
 }
 
 # One cleaning run on a fresh copy of the playlist: size in MB, wall seconds, peak RSS in MB.
@@ -67,8 +75,12 @@ measure() {
 mkdir -p "$work"
 [ -f "$work/big-$pls_entries.pls" ] || make_pls "$pls_entries" >"$work/big-$pls_entries.pls"
 [ -f "$work/big-$m3u_entries.m3u" ] || make_m3u "$m3u_entries" >"$work/big-$m3u_entries.m3u"
-echo "tagsnip-cli: $cli ($(git -C "$root" describe --always --dirty))"
+short_entries=$((m3u_entries * 6))
+[ -f "$work/short-$short_entries.m3u" ] ||
+    make_short_m3u "$short_entries" >"$work/short-$short_entries.m3u"
+echo "tagsnip-cli: $label"
 echo "command: /usr/bin/time -v tagsnip-cli -m -p DIR   (DIR holds one playlist)"
 measure PLS "$work/big-$pls_entries.pls"
 measure M3U "$work/big-$m3u_entries.m3u"
+measure M3U "$work/short-$short_entries.m3u"
 rm -rf "$work/run"
