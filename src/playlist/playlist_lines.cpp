@@ -2,19 +2,23 @@
 
 namespace tagsnip::playlist {
 
+LineSpan lineAt(std::string_view bytes, std::size_t begin) {
+    std::size_t breakAt = begin;
+    while (breakAt < bytes.size() && bytes[breakAt] != '\r' && bytes[breakAt] != '\n') {
+        ++breakAt;
+    }
+    if (breakAt == bytes.size()) {
+        return {begin, breakAt - begin, 0};
+    }
+    const bool crLf =
+        bytes[breakAt] == '\r' && breakAt + 1 < bytes.size() && bytes[breakAt + 1] == '\n';
+    return {begin, breakAt - begin, crLf ? 2u : 1u};
+}
+
 std::vector<LineSpan> splitLines(std::string_view bytes, std::size_t from) {
     std::vector<LineSpan> lines;
-    std::size_t begin = from;
-    while (begin < bytes.size()) {
-        const std::size_t breakAt = bytes.find_first_of("\r\n", begin);
-        if (breakAt == std::string_view::npos) {
-            lines.push_back({begin, bytes.size() - begin, 0});
-            break;
-        }
-        const bool crLf =
-            bytes[breakAt] == '\r' && breakAt + 1 < bytes.size() && bytes[breakAt + 1] == '\n';
-        lines.push_back({begin, breakAt - begin, crLf ? 2u : 1u});
-        begin = lines.back().end();
+    for (std::size_t begin = from; begin < bytes.size(); begin = lines.back().end()) {
+        lines.push_back(lineAt(bytes, begin));
     }
     return lines;
 }

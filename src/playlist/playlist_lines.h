@@ -18,7 +18,11 @@ struct LineSpan {
     std::size_t end() const { return begin + length + breakLength; }
 };
 
-// Cuts bytes from offset from on into lines. A NUL is an ordinary byte.
+// The line that starts at offset begin (begin < bytes.size()). A NUL is an ordinary byte.
+LineSpan lineAt(std::string_view bytes, std::size_t begin);
+
+// Cuts bytes from offset from on into lines. The cleaners walk with lineAt instead, so that a
+// large playlist needs no table of its lines.
 std::vector<LineSpan> splitLines(std::string_view bytes, std::size_t from = 0);
 
 // 3 when bytes start with a UTF-8 byte order mark, else 0.

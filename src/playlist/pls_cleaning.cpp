@@ -1,65 +1,87 @@
 #include "pls_cleaning.h"
 
-#include <set>
-#include <string>
+#include <algorithm>
+#include <cstdint>
+#include <vector>
 
 namespace tagsnip::playlist {
 namespace {
 
-constexpr const char* section = "playlist";
-constexpr const char* entryKeyPrefixes[] = {"Title", "Length"};
+constexpr std::string_view section = "playlist";
+constexpr std::string_view entryKeyPrefixes[] = {"Title", "Length"};
 
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
+// n when digits are a number from 1 to count in decimal without leading zeros, else 0.
+std::uint32_t entryNumber(std::string_view digits, int count) {
+    if (digits.empty() || digits.front() == '0') {
+        return 0;
     }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (asciiLower(text[i]) != asciiLower(prefix[i])) {
-            return false;
+    std::uint64_t n = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        n = n * 10 + static_cast<unsigned>(c - '0');
+        if (n > static_cast<std::uint64_t>(count)) {
+            return 0;
         }
     }
-    return true;
+    return static_cast<std::uint32_t>(n);
 }
 
-// The entry numbers 1 to count that some "Title" + n or "Length" + n key of the section
-// carries. Asking only for these gives what asking for every n up to count gives, also when a
-// small file claims two billion entries.
-std::set<int> numberedEntries(const ProfileText& profile, int count) {
-    std::set<int> numbers;
-    for (const std::string& name : profile.readKeyNames(section)) {
-        for (const std::string_view prefix : entryKeyPrefixes) {
-            if (!startsWithIgnoringCase(name, prefix)) {
-                continue;
-            }
-            const int n = readProfileInteger(std::string_view(name).substr(prefix.size()));
-            if (n >= 1 && n <= count && std::to_string(n) == name.substr(prefix.size())) {
-                numbers.insert(n);
-            }
+// "Title" + n as 2n and "Length" + n as 2n + 1 for an entry n from 1 to count, 0 for any other
+// name: one number per key, whatever the case of its name.
+std::uint32_t entryKey(std::string_view name, int count) {
+    for (std::uint32_t kind = 0; kind < 2; ++kind) {
+        const std::string_view prefix = entryKeyPrefixes[kind];
+        if (name.size() >= prefix.size() &&
+            equalsIgnoringAsciiCase(name.substr(0, prefix.size()), prefix)) {
+            const std::uint32_t n = entryNumber(name.substr(prefix.size()), count);
+            return n == 0 ? 0 : 2 * n + kind;
         }
     }
-    return numbers;
+    return 0;
+}
+
+// The entry keys that the section holds, sorted, each once. Looking at the keys present rather
+// than at every n up to count keeps a small file that claims two billion entries quick.
+std::vector<std::uint32_t> entryKeysIn(const ProfileText& profile, int count) {
+    std::vector<std::uint32_t> keys;
+    profile.visitKeys(section, [&](std::string_view name, std::string_view) {
+        if (const std::uint32_t key = entryKey(name, count)) {
+            keys.push_back(key);
+        }
+    });
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
 }
 
 }  // namespace
 
 bool cleanPlsEntries(ProfileText& profile) {
     const int count = profile.readInteger(section, "NumberOfEntries", 0);
-    bool modified = false;
-    for (const int n : numberedEntries(profile, count)) {
-        for (const std::string_view prefix : entryKeyPrefixes) {
-            const std::string key = std::string(prefix) + std::to_string(n);
-            // A key with an empty value is not an entry's metadata: it stays, uncounted.
-            if (!profile.readString(section, key, "").empty()) {
-                modified = true;
-                profile.deleteKey(section, key);
-            }
-        }
+    if (count < 1) {
+        return false;
     }
-    return modified;
+    const std::vector<std::uint32_t> keys = entryKeysIn(profile, count);
+    if (keys.empty()) {
+        return false;
+    }
+    // Only the first line of a name is the key that is read and deleted; later ones stay.
+    std::vector<bool> met(keys.size());
+    return profile.deleteKeysWhere(section, [&](std::string_view name, std::string_view value) {
+        const std::uint32_t key = entryKey(name, count);
+        if (key == 0) {
+            return false;
+        }
+        const auto index = std::lower_bound(keys.begin(), keys.end(), key) - keys.begin();
+        if (met[index]) {
+            return false;
+        }
+        met[index] = true;
+        // A key with an empty value is not an entry's metadata: it stays, uncounted.
+        return !value.empty();
+    });
 }
 
 }  // namespace tagsnip::playlist

@@ -1,7 +1,12 @@
 #include "profile_text.h"
 
+#include "playlist_lines.h"
+
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <optional>
+#include <unordered_set>
 
 namespace tagsnip::playlist {
 namespace {
@@ -20,12 +25,14 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string lowerAscii(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = lowerAscii(c);
     }
     return lower;
 }
@@ -62,7 +69,129 @@ bool readDigits(std::string_view digits, int base, std::uint64_t limit, std::uin
     return true;
 }
 
+// The lines of one section after its header, as offsets: from begin up to end.
+struct Stretch {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+struct Key {
+    std::string_view name;
+    std::string_view value;
+};
+
+// The name of a section header; text is the line without its blanks.
+std::optional<std::string_view> headerName(std::string_view text) {
+    const std::size_t close = text.find(']');
+    if (!text.starts_with('[') || close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return trimBlanks(text.substr(1, close - 1));
+}
+
+// A line without "=" holds no key anyone can ask for.
+std::optional<Key> keyIn(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Key{trimBlanks(text.substr(0, equals)), trimBlanks(text.substr(equals + 1))};
+}
+
+// The lines of the first section of that name; lines before the first header belong to none.
+std::optional<Stretch> sectionBody(std::string_view bytes, std::string_view section) {
+    section = trimBlanks(section);
+    std::optional<Stretch> body;
+    for (std::size_t at = byteOrderMarkLength(bytes); at < bytes.size();) {
+        const LineSpan line = lineAt(bytes, at);
+        at = line.end();
+        const std::optional<std::string_view> name = headerName(trimBlanks(line.textIn(bytes)));
+        if (!name) {
+            continue;
+        }
+        if (body) {
+            body->end = line.begin;
+            return body;
+        }
+        if (equalsIgnoringAsciiCase(*name, section)) {
+            body = Stretch{at, bytes.size()};
+        }
+    }
+    return body;
+}
+
+// Calls visit(line, key) for the key lines of body in file order until it returns false.
+template <typename Visit>
+void walkKeys(std::string_view bytes, Stretch body, Visit visit) {
+    for (std::size_t at = body.begin; at < body.end;) {
+        const LineSpan line = lineAt(bytes, at);
+        at = line.end();
+        const std::optional<Key> key = keyIn(trimBlanks(line.textIn(bytes)));
+        if (key && !visit(line, *key)) {
+            return;
+        }
+    }
+}
+
+// Takes lines out of a text in one forward pass: each stretch between removed lines moves down
+// once, so removing a million lines costs one copy of the text, not one per line.
+class LineRemoval {
+public:
+    explicit LineRemoval(std::string& text) : m_text(text) {}
+
+    // [begin, end) lies after every stretch removed before; bytes after end are not touched
+    // until finish, so the text can still be read from end on.
+    void remove(std::size_t begin, std::size_t end) {
+        if (m_written != m_unmoved) {
+            std::memmove(m_text.data() + m_written, m_text.data() + m_unmoved, begin - m_unmoved);
+        }
+        m_written += begin - m_unmoved;
+        m_unmoved = end;
+    }
+
+    // Returns whether any line was removed.
+    bool finish() {
+        m_text.erase(m_written, m_unmoved - m_written);
+        return m_unmoved != m_written;
+    }
+
+private:
+    std::string& m_text;
+    // Where the bytes not yet moved start, and where they go.
+    std::size_t m_unmoved = 0;
+    std::size_t m_written = 0;
+};
+
+std::optional<std::string_view> findValue(std::string_view bytes, std::string_view section,
+                                          std::string_view key) {
+    const std::optional<Stretch> body = sectionBody(bytes, section);
+    if (!body) {
+        return std::nullopt;
+    }
+    key = trimBlanks(key);
+    std::optional<std::string_view> value;
+    walkKeys(bytes, *body, [&](const LineSpan&, const Key& found) {
+        if (equalsIgnoringAsciiCase(found.name, key)) {
+            value = found.value;
+        }
+        return !value;
+    });
+    return value;
+}
+
 }  // namespace
+
+bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (lowerAscii(left[i]) != lowerAscii(right[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 int readProfileInteger(std::string_view text) {
     std::uint64_t value = 0;
@@ -85,107 +214,67 @@ int readProfileInteger(std::string_view text) {
                                      : static_cast<std::int64_t>(value));
 }
 
-ProfileText::ProfileText(std::string bytes) : m_bytes(std::move(bytes)) {
-    parse();
-}
-
-void ProfileText::parse() {
-    m_lines = splitLines(m_bytes, byteOrderMarkLength(m_bytes));
-    m_deleted.assign(m_lines.size(), false);
-    Section* current = nullptr;
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        const std::string_view text = trimBlanks(m_lines[i].textIn(m_bytes));
-        const std::size_t close = text.find(']');
-        if (text.starts_with('[') && close != std::string_view::npos) {
-            m_sections.emplace_back();
-            current = &m_sections.back();
-            m_sectionIndex.emplace(lowerAscii(trimBlanks(text.substr(1, close - 1))),
-                                   m_sections.size() - 1);
-            continue;
-        }
-        const std::size_t equals = text.find('=');
-        // Lines before the first section, and lines without "=", hold no key anyone can ask for.
-        if (current == nullptr || equals == std::string_view::npos) {
-            continue;
-        }
-        const std::string_view name = trimBlanks(text.substr(0, equals));
-        current->byName[lowerAscii(name)].push_back(current->keys.size());
-        current->keys.push_back(
-            {i, std::string(name), std::string(trimBlanks(text.substr(equals + 1)))});
-    }
-}
-
-const ProfileText::Section* ProfileText::findSection(std::string_view section) const {
-    const auto found = m_sectionIndex.find(lowerAscii(trimBlanks(section)));
-    return found == m_sectionIndex.end() ? nullptr : &m_sections[found->second];
-}
-
-const ProfileText::KeyLine* ProfileText::findKey(std::string_view section,
-                                                 std::string_view key) const {
-    const Section* found = findSection(section);
-    if (found == nullptr) {
-        return nullptr;
-    }
-    const auto occurrences = found->byName.find(lowerAscii(trimBlanks(key)));
-    if (occurrences == found->byName.end()) {
-        return nullptr;
-    }
-    // Once the first occurrence is deleted, the next one is the key, as on a rewritten file.
-    for (const std::size_t index : occurrences->second) {
-        const KeyLine& line = found->keys[index];
-        if (!m_deleted[line.line]) {
-            return &line;
-        }
-    }
-    return nullptr;
-}
-
 std::string ProfileText::readString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) const {
-    const KeyLine* found = findKey(section, key);
-    return found == nullptr ? std::string(defaultValue) : found->value;
+    return std::string(findValue(m_bytes, section, key).value_or(defaultValue));
 }
 
 int ProfileText::readInteger(std::string_view section, std::string_view key,
                              int defaultValue) const {
-    const KeyLine* found = findKey(section, key);
-    return found == nullptr ? defaultValue : readProfileInteger(found->value);
+    const std::optional<std::string_view> value = findValue(m_bytes, section, key);
+    return value ? readProfileInteger(*value) : defaultValue;
 }
 
 std::vector<std::string> ProfileText::readKeyNames(std::string_view section) const {
     std::vector<std::string> names;
-    const Section* found = findSection(section);
-    if (found == nullptr) {
-        return names;
-    }
-    for (const KeyLine& line : found->keys) {
-        if (findKey(section, line.name) == &line) {
-            names.push_back(line.name);
+    std::unordered_set<std::string> seen;
+    visitKeys(section, [&](std::string_view name, std::string_view) {
+        if (seen.insert(lowerAscii(name)).second) {
+            names.emplace_back(name);
         }
-    }
+    });
     return names;
 }
 
+// Once the first occurrence is deleted, the next one is the key, as on a rewritten file.
 bool ProfileText::deleteKey(std::string_view section, std::string_view key) {
-    const KeyLine* found = findKey(section, key);
-    if (found == nullptr) {
-        return false;
-    }
-    m_deleted[found->line] = true;
-    m_changed = true;
-    return true;
+    key = trimBlanks(key);
+    bool deleted = false;
+    return deleteKeysWhere(section, [&](std::string_view name, std::string_view) {
+        if (deleted || !equalsIgnoringAsciiCase(name, key)) {
+            return false;
+        }
+        deleted = true;
+        return true;
+    });
 }
 
-std::string ProfileText::bytes() const {
-    const std::size_t markLength = byteOrderMarkLength(m_bytes);
-    std::string kept = m_bytes.substr(0, markLength);
-    kept.reserve(m_bytes.size());
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        if (!m_deleted[i]) {
-            kept.append(m_bytes, m_lines[i].begin, m_lines[i].end() - m_lines[i].begin);
-        }
+void ProfileText::visitKeys(std::string_view section, const KeyVisitor& visit) const {
+    const std::optional<Stretch> body = sectionBody(m_bytes, section);
+    if (!body) {
+        return;
     }
-    return kept;
+    walkKeys(m_bytes, *body, [&](const LineSpan&, const Key& key) {
+        visit(key.name, key.value);
+        return true;
+    });
+}
+
+bool ProfileText::deleteKeysWhere(std::string_view section, const KeyFilter& drop) {
+    const std::optional<Stretch> body = sectionBody(m_bytes, section);
+    if (!body) {
+        return false;
+    }
+    LineRemoval removal(m_bytes);
+    walkKeys(m_bytes, *body, [&](const LineSpan& line, const Key& key) {
+        if (drop(key.name, key.value)) {
+            removal.remove(line.begin, line.end());
+        }
+        return true;
+    });
+    const bool deleted = removal.finish();
+    m_changed = m_changed || deleted;
+    return deleted;
 }
 
 }  // namespace tagsnip::playlist

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "playlist_lines.h"
-
-#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace tagsnip::playlist {
@@ -15,9 +12,18 @@ namespace tagsnip::playlist {
 // do not count, a value is everything after the first "=", and of a key given twice (or a
 // section given twice) the first one is the one read. Deleting a key drops only that key's
 // line; every other byte stays as it was.
+//
+// Lookups walk the bytes and deletions take the lines out of them in place, so a file of
+// millions of keys costs its own bytes and no table of lines, names or values beside them.
+// After a deletion the text reads as the rewritten file would: a lone CR brought next to a lone
+// LF reads as one CR LF. Only an empty line is lost to lookups that way, but a later deletion
+// of the line before takes that LF along.
 class ProfileText {
 public:
-    explicit ProfileText(std::string bytes = {});
+    using KeyVisitor = std::function<void(std::string_view name, std::string_view value)>;
+    using KeyFilter = std::function<bool(std::string_view name, std::string_view value)>;
+
+    explicit ProfileText(std::string bytes = {}) : m_bytes(std::move(bytes)) {}
 
     std::string readString(std::string_view section, std::string_view key,
                            std::string_view defaultValue) const;
@@ -28,37 +34,25 @@ public:
     // Returns false when there was no such key.
     bool deleteKey(std::string_view section, std::string_view key);
 
+    // Every key line of the section in file order, later occurrences of a name included.
+    void visitKeys(std::string_view section, const KeyVisitor& visit) const;
+    // Deletes, in one pass, the key lines of the section that drop picks; drop sees every key
+    // line in file order, later occurrences of a name included. Returns whether it deleted any.
+    bool deleteKeysWhere(std::string_view section, const KeyFilter& drop);
+
     bool changed() const { return m_changed; }
     // The file's bytes with the deleted keys' lines left out.
-    std::string bytes() const;
+    std::string bytes() const { return m_bytes; }
 
 private:
-    struct KeyLine {
-        std::size_t line = 0;
-        std::string name;
-        std::string value;
-    };
-    struct Section {
-        std::vector<KeyLine> keys;
-        // Lower-case key name to the indices in keys of its occurrences, in file order.
-        std::unordered_map<std::string, std::vector<std::size_t>> byName;
-    };
-
-    void parse();
-    const KeyLine* findKey(std::string_view section, std::string_view key) const;
-    const Section* findSection(std::string_view section) const;
-
     std::string m_bytes;
-    std::vector<LineSpan> m_lines;
-    std::vector<bool> m_deleted;
-    std::vector<Section> m_sections;
-    // Lower-case section name to its first section.
-    std::unordered_map<std::string, std::size_t> m_sectionIndex;
     bool m_changed = false;
 };
 
 // A profile value read as an integer: hexadecimal after a leading "0x" or "0X" when more text
 // follows, decimal otherwise; text that is no number, or too large, gives 0.
 int readProfileInteger(std::string_view text);
+
+bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right);
 
 }  // namespace tagsnip::playlist

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 
 namespace {
@@ -37,19 +38,25 @@ bool isEntryMetadata(std::string_view name) {
     return startsWith("title") || startsWith("length");
 }
 
-// out must be in with some of its lines left out.
+// out must be in with some of its lines left out. Every offset of out that some choice of kept
+// lines reaches is followed, since a left-out line may be the start of the next kept one.
 bool isLinesOf(std::string_view in, std::string_view out) {
-    std::size_t at = byteOrderMarkLength(in);
-    if (out.substr(0, at) != in.substr(0, at)) {
+    const std::size_t mark = byteOrderMarkLength(in);
+    if (out.substr(0, mark) != in.substr(0, mark)) {
         return false;
     }
-    for (const LineSpan& line : splitLines(in, at)) {
+    std::set<std::size_t> reached = {mark};
+    for (const LineSpan& line : splitLines(in, mark)) {
         const std::string_view whole = in.substr(line.begin, line.end() - line.begin);
-        if (out.substr(at, whole.size()) == whole) {
-            at += whole.size();
+        std::set<std::size_t> next = reached;
+        for (const std::size_t at : reached) {
+            if (out.substr(at, whole.size()) == whole) {
+                next.insert(at + whole.size());
+            }
         }
+        reached = std::move(next);
     }
-    return at == out.size();
+    return reached.contains(out.size());
 }
 
 }  // namespace
