@@ -169,6 +169,8 @@ TEST_P(FilesSwappedForLinks, OutsideFileIsNeverTouched) {
             }
         }
         for (const auto& file : files) {
+            // Without root a read-only file cannot be opened for writing: make it anew.
+            unlink(file.path.c_str());
             writeOriginal(file);
         }
         NameExchanger exchanger(pairs);
