@@ -30,4 +30,24 @@ private:
     std::thread m_thread;
 };
 
+// Exchanges a pair the moment someone opens the first name or changes its attributes (inotify on
+// directory), so that whatever the toucher does next through that name meets the other entry.
+class ExchangeOnTouch {
+public:
+    ExchangeOnTouch(const std::string& directory,
+                    std::vector<std::pair<std::string, std::string>> pairs);
+    ~ExchangeOnTouch();
+    ExchangeOnTouch(const ExchangeOnTouch&) = delete;
+    ExchangeOnTouch& operator=(const ExchangeOnTouch&) = delete;
+
+    long stop();
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_pairs;
+    int m_watch = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_exchanges{0};
+    std::thread m_thread;
+};
+
 }  // namespace tagsnip::fault
