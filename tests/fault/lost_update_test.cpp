@@ -230,8 +230,7 @@ TEST_P(ConcurrentAppender, NoAppendedRecordIsLost) {
 INSTANTIATE_TEST_SUITE_P(
     DuringTheWork, ConcurrentAppender,
     ::testing::Values(AppendCase{"CopyWithoutTheID3v2Tag", Tags::both, {"-t2"}},
-                      AppendCase{"CopyWithoutBothTags", Tags::both, {"-t1", "-t2"}},
-                      AppendCase{"TrailerCutInPlace", Tags::v1, {"-t1"}}),
+                      AppendCase{"CopyWithoutBothTags", Tags::both, {"-t1", "-t2"}}),
     [](const ::testing::TestParamInfo<AppendCase>& info) { return info.param.name; });
 
 }  // namespace
