@@ -7,6 +7,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     clang-format
+    acl attr
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth xdg-utils fonts-arphic-uming
 )

@@ -48,7 +48,8 @@ Identity unprivilegedIdentity() {
 }
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
-                       const std::string& outputDirectory, std::optional<Identity> identity) {
+                       const std::string& outputDirectory, std::optional<Identity> identity,
+                       std::optional<rlim_t> descriptorLimit) {
     const std::string suffix = uniqueSuffix();
     m_outPath = outputDirectory + "cli-" + suffix + ".out";
     m_errPath = outputDirectory + "cli-" + suffix + ".err";
@@ -75,6 +76,12 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
                          setresuid(identity->user, identity->user, identity->user) != 0)) {
             _exit(127);
         }
+        if (descriptorLimit) {
+            const rlimit limit{*descriptorLimit, *descriptorLimit};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                _exit(127);
+            }
+        }
         execv(pointers[0], pointers.data());
         _exit(127);
     }
@@ -93,8 +100,12 @@ CliProcess::~CliProcess() {
 }
 
 void CliProcess::kill() {
+    signal(SIGKILL);
+}
+
+void CliProcess::signal(int number) {
     if (m_status < 0) {
-        ::kill(m_pid, SIGKILL);
+        ::kill(m_pid, number);
     }
 }
 
@@ -120,8 +131,8 @@ std::string CliProcess::err() const {
 }
 
 CliResult runCli(const std::vector<std::string>& arguments, const std::string& outputDirectory,
-                 std::optional<Identity> identity) {
-    CliProcess process(arguments, outputDirectory, identity);
+                 std::optional<Identity> identity, std::optional<rlim_t> descriptorLimit) {
+    CliProcess process(arguments, outputDirectory, identity, descriptorLimit);
     const int exitCode = process.wait();
     return {exitCode, process.out(), process.err()};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -24,13 +25,17 @@ bool runningAsRoot();
 // kill it at any moment without a pipe to drain.
 class CliProcess {
 public:
+    // descriptorLimit caps the child's open files (RLIMIT_NOFILE), for walks that must not hold
+    // one descriptor per level.
     CliProcess(const std::vector<std::string>& arguments, const std::string& outputDirectory,
-               std::optional<Identity> identity = std::nullopt);
+               std::optional<Identity> identity = std::nullopt,
+               std::optional<rlim_t> descriptorLimit = std::nullopt);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
     void kill();
+    void signal(int number);
     // The exit status, 128 + signal number for a killed child.
     int wait();
     std::string out() const;
@@ -50,7 +55,8 @@ struct CliResult {
 };
 
 CliResult runCli(const std::vector<std::string>& arguments, const std::string& outputDirectory,
-                 std::optional<Identity> identity = std::nullopt);
+                 std::optional<Identity> identity = std::nullopt,
+                 std::optional<rlim_t> descriptorLimit = std::nullopt);
 
 // Number of lines of text that contain every one of parts.
 int linesContaining(const std::string& text, const std::vector<std::string>& parts);
