@@ -103,6 +103,7 @@ TEST(LostUpdate, VersionSavedByAnotherProgramIsNeverReplaced) {
     const Mp3File base = makeMp3(path, Tags::v2, largeFile, 1);
     const std::size_t tagSize = base.original.size() - base.stripped.size();
 
+    int conclusive = 0;
     for (int round = 0; round < 3; ++round) {
         test::writeFile(path, stamped(base.original, 0));
         const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -111,15 +112,18 @@ TEST(LostUpdate, VersionSavedByAnotherProgramIsNeverReplaced) {
         std::atomic<bool> stop{false};
         std::atomic<long> saved{0};
         std::atomic<bool> replaced{false};
+        // The next version is ready before the run starts, so that the save can follow the
+        // run's open at once however fast the run is.
+        test::writeFile(temporary, stamped(base.original, 1));
         std::thread writer([&] {
             ino_t savedInode = inodeOf(path);
             while (!stop.load()) {
-                test::writeFile(temporary, stamped(base.original, saved.load() + 1));
                 if (!waitForOpen(watch, "song.mp3", stop)) {
                     return;
                 }
+                // Replaced before the first save: the run was simply done first.
                 if (inodeOf(path) != savedInode) {
-                    replaced = true;
+                    replaced = saved.load() > 0;
                     return;
                 }
                 savedInode = inodeOf(temporary);
@@ -127,6 +131,7 @@ TEST(LostUpdate, VersionSavedByAnotherProgramIsNeverReplaced) {
                     return;
                 }
                 ++saved;
+                test::writeFile(temporary, stamped(base.original, saved.load() + 1));
             }
         });
         const CliResult result = runCli({"-t2", dir / "tree/"}, output.path());
@@ -137,7 +142,10 @@ TEST(LostUpdate, VersionSavedByAnotherProgramIsNeverReplaced) {
         std::cout << "[ writer   ] round " << round << ": " << saved.load()
                   << " versions saved during the run, exit " << result.exitCode << "\n";
 
-        ASSERT_GT(saved.load(), 0) << "the other program never saved";
+        if (saved.load() == 0) {
+            continue;
+        }
+        ++conclusive;
         ASSERT_FALSE(replaced.load()) << "version " << saved.load() << " was replaced by version "
                                       << versionAt(path) << " in round " << round << "\nstderr:\n"
                                       << result.err;
@@ -148,6 +156,9 @@ TEST(LostUpdate, VersionSavedByAnotherProgramIsNeverReplaced) {
             << round << "\nstderr:\n"
             << result.err;
         expectOnlyChangedReports(result, path);
+    }
+    if (conclusive == 0) {
+        GTEST_SKIP() << "every run was done with the file before the other program saved";
     }
 }
 
