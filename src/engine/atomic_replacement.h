@@ -35,6 +35,7 @@ public:
     // be kept is not replaced at all.
     [[nodiscard]] bool create(Failure& failure);
     int fd() const { return m_fd; }
+    const FileStatus& original() const { return m_original; }
     // Whether the file system could not make an unnamed file, so the new content already has a
     // name that a later run would take for a leftover.
     bool named() const { return m_named; }

@@ -430,6 +430,10 @@ std::error_code FileSystem::sync(int fd) {
     return resultOf(fdatasync(fd));
 }
 
+std::error_code FileSystem::syncFileSystem(int fd) {
+    return resultOf(syncfs(fd));
+}
+
 std::error_code FileSystem::syncDirectory(int fd) {
     return resultOf(fsync(fd));
 }

@@ -113,6 +113,8 @@ public:
     // Starts writing the file's data to disk without waiting for it.
     virtual void startWriteback(int fd);
     virtual std::error_code sync(int fd);
+    // Flushes everything written to the file system that holds fd.
+    virtual std::error_code syncFileSystem(int fd);
     // Makes the names in a directory durable.
     virtual std::error_code syncDirectory(int fd);
     // A second descriptor of what fd refers to, which outlives fd's closing.

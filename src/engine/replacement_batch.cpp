@@ -82,16 +82,34 @@ bool ReplacementBatch::due() const {
            std::chrono::steady_clock::now() - m_oldest >= m_bounds.age;
 }
 
-void ReplacementBatch::commit(const FailureReport& report) {
-    // The writeback of every file is under way, so each flush mostly waits for what is already
-    // being written, and the journal commits once for all of them.
-    AtomicReplacement::Failure failure;
-    for (Pending& pending : m_pending) {
-        if (!pending.replacement->flush(failure)) {
-            report(pending.path, pending.tag, failure);
-            pending.replacement.reset();
+// One flush of each file system the batch wrote to: every file's writeback is already under way,
+// so this mostly waits for it, and the journal commits once for all of them. Should it fail, each
+// file is flushed on its own, so that the error names the files it hit.
+void ReplacementBatch::flushAll(const FailureReport& report) {
+    std::vector<dev_t> flushed;
+    for (const Pending& pending : m_pending) {
+        const dev_t device = pending.replacement->original().device;
+        if (std::find(flushed.begin(), flushed.end(), device) != flushed.end()) {
+            continue;
+        }
+        flushed.push_back(device);
+        if (!m_fileSystem.syncFileSystem(pending.replacement->fd())) {
+            continue;
+        }
+        AtomicReplacement::Failure failure;
+        for (Pending& each : m_pending) {
+            if (each.replacement && each.replacement->original().device == device &&
+                !each.replacement->flush(failure)) {
+                report(each.path, each.tag, failure);
+                each.replacement.reset();
+            }
         }
     }
+}
+
+void ReplacementBatch::commit(const FailureReport& report) {
+    flushAll(report);
+    AtomicReplacement::Failure failure;
     for (Pending& pending : m_pending) {
         if (!pending.replacement) {
             continue;

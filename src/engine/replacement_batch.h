@@ -49,6 +49,8 @@ private:
     struct Pending;
     struct Directory;
 
+    void flushAll(const FailureReport& report);
+
     FileSystem& m_fileSystem;
     Bounds m_bounds;
     std::vector<Pending> m_pending;

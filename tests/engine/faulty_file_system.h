@@ -51,6 +51,9 @@ public:
     std::error_code sync(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
     }
+    std::error_code syncFileSystem(int fd) override {
+        return m_fault == Fault::sync ? fail() : FileSystem::syncFileSystem(fd);
+    }
     std::error_code renameAt(int directory, const std::string& from,
                              const std::string& to) override {
         return m_fault == Fault::rename ? fail() : FileSystem::renameAt(directory, from, to);

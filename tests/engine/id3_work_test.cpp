@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace tagsnip::test {
 namespace {
@@ -310,6 +311,47 @@ TEST_F(Id3WorkTest, ReadOnlySparseFileKeepsItsIdentity) {
     close(fd);
     EXPECT_BYTES(start, audio);
     EXPECT_TRUE(host.errors.empty());
+}
+
+// Another program writes to the file while its copy is made: its update wins, whichever way it
+// wrote, and the file is reported. The check happens when the batch commits, long after the copy.
+class WriterDuringCopy : public FileSystem {
+public:
+    explicit WriterDuringCopy(std::function<void()> write) : m_write(std::move(write)) {}
+    std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
+                              std::uint64_t toOffset) override {
+        const std::error_code error = FileSystem::copyRange(from, offset, length, to, toOffset);
+        m_write();
+        return error;
+    }
+
+private:
+    std::function<void()> m_write;
+};
+
+TEST_F(Id3WorkTest, UpdateMadeDuringTheCopyIsNeverOverwritten) {
+    const std::string path = dir / "a.mp3";
+    const std::string original = id3v2Tag(40) + audio;
+    const std::string appended = original + "appended by another program";
+    const std::string saved = id3v2Tag(10) + "saved anew by another program";
+    const std::vector<std::function<void()>> writers{
+        [&] { writeFile(path, appended); },
+        [&] {
+            writeFile(path + ".new", saved);
+            ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+        }};
+    for (std::size_t i = 0; i < writers.size(); ++i) {
+        writeFile(path, original);
+        useFileSystem(std::make_unique<WriterDuringCopy>(writers[i]));
+        host.set(JobSwitch::remove2, true);
+        host.errors.clear();
+        run();
+        EXPECT_BYTES(only("a.mp3"), i == 0 ? appended : saved);
+        EXPECT_EQ(host.errors,
+                  std::vector<std::string>{
+                      path + " - changed by another program meanwhile, file not changed!"});
+        EXPECT_EQ(listNames(dir.path()), "a.mp3");
+    }
 }
 
 TEST_F(Id3WorkTest, SecondTagBehindTheFirstIsRemovedByTheNextRun) {

@@ -47,6 +47,13 @@ public:
         }
         return FileSystem::sync(fd);
     }
+    std::error_code syncFileSystem(int fd) override {
+        if (m_fault == Fault::failedSync) {
+            hit = true;
+            return std::error_code(EIO, std::generic_category());
+        }
+        return FileSystem::syncFileSystem(fd);
+    }
     std::error_code renameAt(int directory, const std::string& from,
                              const std::string& to) override {
         if (m_fault == Fault::failedRename) {
