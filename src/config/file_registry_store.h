@@ -49,20 +49,23 @@ private:
     bool beginUse();
     void endUse();
     bool loadLocked();
-    bool writeBack();
+    StoreStatus writeBack();
     bool moveCorruptFileAside();
     std::optional<StoreKeyPath> pathOf(StoreKey key) const;
     std::optional<StoreKeyPath> pathBelow(StoreKey parent, const std::string& path) const;
     bool isOpen(StoreKey key);
     StoreNode* resolve(StoreKey key);
     StoreKey addHandle(StoreKeyPath path);
+    StoreStatus openOrCreate(StoreKey parent, const std::string& path, StoreKey& key, bool create);
+    // Runs action on the key's node while the store is locked; fails for a dead handle.
+    template <typename Action>
+    StoreStatus withNode(StoreKey key, Action action);
     StoreStatus setValue(StoreKey key, const std::string& name, const StoreValue& value);
 
     std::string m_path;
     MessageCallback m_notify;
     std::unique_ptr<QLockFile> m_lock;
     int m_users = 0;
-    bool m_dirty = false;
     bool m_corrupt = false;
     StoreTree m_tree;
     std::string m_pendingNotice;

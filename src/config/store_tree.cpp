@@ -218,14 +218,12 @@ StoreNode* StoreTree::create(const StoreKeyPath& path) {
     auto& root = roots[path.root];
     if (!root) {
         root = std::make_unique<StoreNode>();
-        root->name = path.root;
     }
     StoreNode* node = root.get();
     for (const std::string& name : path.names) {
         auto& subkey = node->subkeys[name];
         if (!subkey) {
             subkey = std::make_unique<StoreNode>();
-            subkey->name = name;
         }
         node = subkey.get();
     }

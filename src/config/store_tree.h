@@ -20,8 +20,8 @@ struct NamedValue {
     StoreValue value;
 };
 
+// A key; its name is the key it is filed under in its parent's map.
 struct StoreNode {
-    std::string name;
     // In the order they were first written.
     std::vector<NamedValue> values;
     std::map<std::string, std::unique_ptr<StoreNode>, NameLess> subkeys;
