@@ -68,11 +68,7 @@ bool FileRegistryStore::beginUse() {
         return false;
     }
     m_lock = std::make_unique<QLockFile>(qPath(m_path + ".lock"));
-    if (!m_lock->tryLock(lockTimeoutMilliseconds)) {
-        m_lock.reset();
-        return false;
-    }
-    if (!loadLocked()) {
+    if (!m_lock->tryLock(lockTimeoutMilliseconds) || !loadLocked()) {
         m_lock.reset();
         return false;
     }
@@ -106,11 +102,10 @@ bool FileRegistryStore::loadLocked() {
     if (file.error() != QFileDevice::NoError) {
         return false;
     }
-    auto tree = parseStoreTree(bytes.toStdString());
+    auto tree = parseStoreTree(std::string_view(bytes.constData(), bytes.size()));
+    m_corrupt = !tree;
     if (tree) {
         m_tree = std::move(*tree);
-    } else {
-        m_corrupt = true;
     }
     return true;
 }
@@ -132,13 +127,10 @@ bool FileRegistryStore::moveCorruptFileAside() {
 // Every change reaches the disk before the call that made it returns, so a failure can be
 // reported as the failure of that call. On failure the file is unchanged and reloaded.
 StoreStatus FileRegistryStore::writeBack() {
-    if (m_corrupt && !moveCorruptFileAside()) {
-        loadLocked();
-        return StoreStatus::failed;
-    }
     QSaveFile file(qPath(m_path));
     const std::string text = formatStoreTree(m_tree);
-    const bool written = file.open(QIODevice::WriteOnly) &&
+    const bool written = (!m_corrupt || moveCorruptFileAside()) &&
+                         file.open(QIODevice::WriteOnly) &&
                          file.write(text.data(), static_cast<qint64>(text.size())) ==
                              static_cast<qint64>(text.size()) &&
                          file.commit();
