@@ -22,6 +22,11 @@ std::string defaultRegistryPath();
 // written atomically before the call that made them returns. A file that cannot be parsed reads
 // as an empty store and is moved aside, with one message to the user, before a new store is
 // written over its name.
+//
+// Not built on QSettings::registerFormat: with Qt 6.4 on Linux it ignores Qt::CaseInsensitive,
+// splits names at "/", drops keys that hold no value, sorts values by name, writes over a file
+// its reader rejected, and its sync() waits forever on the same "<file>.lock" that this store
+// holds while keys are open.
 class FileRegistryStore final : public RegistryStore {
 public:
     FileRegistryStore(std::string path, MessageCallback notify);
