@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "ascii_case.h"
+
 #include <array>
 #include <utility>
 
@@ -32,23 +34,12 @@ constexpr std::array<std::pair<std::string_view, CommandLineItemKind>, 6> option
     {"-t2", CommandLineItemKind::remove2},
 }};
 
-// Only the 26 ASCII letters change: no locale may fold other bytes of an argument.
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 CommandLineItem parseArgument(const std::string& argument) {
     if (argument.front() != '-') {
         return {CommandLineItemKind::directory, argument.back() == '/' ? argument : argument + "/"};
     }
-    const std::string option = lowerAscii(argument);
     for (const auto& [literal, kind] : options) {
-        if (option == literal) {
+        if (equalIgnoringAsciiCase(argument, literal)) {
             return {kind, argument};
         }
     }

@@ -68,11 +68,7 @@ bool FileRegistryStore::beginUse() {
         return false;
     }
     m_lock = std::make_unique<QLockFile>(qPath(m_path + ".lock"));
-    if (!m_lock->tryLock(lockTimeoutMilliseconds)) {
-        m_lock.reset();
-        return false;
-    }
-    if (!loadLocked()) {
+    if (!m_lock->tryLock(lockTimeoutMilliseconds) || !loadLocked()) {
         m_lock.reset();
         return false;
     }
@@ -106,11 +102,10 @@ bool FileRegistryStore::loadLocked() {
     if (file.error() != QFileDevice::NoError) {
         return false;
     }
-    auto tree = parseStoreTree(bytes.toStdString());
+    auto tree = parseStoreTree(std::string_view(bytes.constData(), bytes.size()));
+    m_corrupt = !tree;
     if (tree) {
         m_tree = std::move(*tree);
-    } else {
-        m_corrupt = true;
     }
     return true;
 }
@@ -131,21 +126,19 @@ bool FileRegistryStore::moveCorruptFileAside() {
 
 // Every change reaches the disk before the call that made it returns, so a failure can be
 // reported as the failure of that call. On failure the file is unchanged and reloaded.
-bool FileRegistryStore::writeBack() {
-    if (m_corrupt && !moveCorruptFileAside()) {
-        loadLocked();
-        return false;
-    }
+StoreStatus FileRegistryStore::writeBack() {
     QSaveFile file(qPath(m_path));
     const std::string text = formatStoreTree(m_tree);
-    const bool written = file.open(QIODevice::WriteOnly) &&
+    const bool written = (!m_corrupt || moveCorruptFileAside()) &&
+                         file.open(QIODevice::WriteOnly) &&
                          file.write(text.data(), static_cast<qint64>(text.size())) ==
                              static_cast<qint64>(text.size()) &&
                          file.commit();
     if (!written) {
         loadLocked();
+        return StoreStatus::failed;
     }
-    return written;
+    return StoreStatus::success;
 }
 
 std::optional<StoreKeyPath> FileRegistryStore::pathOf(StoreKey key) const {
@@ -192,28 +185,19 @@ StoreKey FileRegistryStore::addHandle(StoreKeyPath path) {
     return key;
 }
 
-StoreStatus FileRegistryStore::openKey(StoreKey parent, const std::string& path, StoreKey& key) {
+StoreStatus FileRegistryStore::openOrCreate(StoreKey parent, const std::string& path, StoreKey& key,
+                                            bool create) {
     Use use(*this);
     const auto keyPath = pathBelow(parent, path);
     if (!use.ready() || !keyPath || !isOpen(parent)) {
         return StoreStatus::failed;
     }
     if (m_tree.find(*keyPath) == nullptr) {
-        return StoreStatus::notFound;
-    }
-    key = addHandle(*keyPath);
-    return StoreStatus::success;
-}
-
-StoreStatus FileRegistryStore::createKey(StoreKey parent, const std::string& path, StoreKey& key) {
-    Use use(*this);
-    const auto keyPath = pathBelow(parent, path);
-    if (!use.ready() || !keyPath || !isOpen(parent)) {
-        return StoreStatus::failed;
-    }
-    if (m_tree.find(*keyPath) == nullptr) {
+        if (!create) {
+            return StoreStatus::notFound;
+        }
         m_tree.create(*keyPath);
-        if (!writeBack()) {
+        if (writeBack() != StoreStatus::success) {
             return StoreStatus::failed;
         }
     }
@@ -221,92 +205,85 @@ StoreStatus FileRegistryStore::createKey(StoreKey parent, const std::string& pat
     return StoreStatus::success;
 }
 
-StoreStatus FileRegistryStore::queryValue(StoreKey key, const std::string& name,
-                                          StoreValue& value) {
+StoreStatus FileRegistryStore::openKey(StoreKey parent, const std::string& path, StoreKey& key) {
+    return openOrCreate(parent, path, key, false);
+}
+
+StoreStatus FileRegistryStore::createKey(StoreKey parent, const std::string& path, StoreKey& key) {
+    return openOrCreate(parent, path, key, true);
+}
+
+template <typename Action>
+StoreStatus FileRegistryStore::withNode(StoreKey key, Action action) {
     Use use(*this);
     StoreNode* node = use.ready() ? resolve(key) : nullptr;
-    if (node == nullptr) {
-        return StoreStatus::failed;
-    }
-    const NamedValue* found = node->findValue(name);
-    if (found == nullptr) {
-        return StoreStatus::notFound;
-    }
-    value = found->value;
-    return StoreStatus::success;
+    return node == nullptr ? StoreStatus::failed : action(*node);
+}
+
+StoreStatus FileRegistryStore::queryValue(StoreKey key, const std::string& name,
+                                          StoreValue& value) {
+    return withNode(key, [&](StoreNode& node) {
+        const NamedValue* found = node.findValue(name);
+        if (found == nullptr) {
+            return StoreStatus::notFound;
+        }
+        value = found->value;
+        return StoreStatus::success;
+    });
 }
 
 StoreStatus FileRegistryStore::setValue(StoreKey key, const std::string& name,
                                         const StoreValue& value) {
-    Use use(*this);
-    StoreNode* node = use.ready() ? resolve(key) : nullptr;
-    if (node == nullptr) {
-        return StoreStatus::failed;
-    }
-    NamedValue* existing = node->findValue(name);
-    if (existing != nullptr && existing->value.type == value.type &&
-        existing->value.text == value.text && existing->value.number == value.number) {
-        return StoreStatus::success;
-    }
-    if (existing != nullptr) {
-        existing->value = value;
-    } else {
-        node->values.push_back({name, value});
-    }
-    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+    return withNode(key, [&](StoreNode& node) {
+        NamedValue* existing = node.findValue(name);
+        if (existing == nullptr) {
+            node.values.push_back({name, value});
+        } else if (existing->value == value) {
+            return StoreStatus::success;
+        } else {
+            existing->value = value;
+        }
+        return writeBack();
+    });
 }
 
 StoreStatus FileRegistryStore::setStringValue(StoreKey key, const std::string& name,
                                               const std::string& text) {
-    StoreValue value;
-    value.type = StoreValueType::string;
-    value.text = text.substr(0, text.find('\0'));
-    return setValue(key, name, value);
+    return setValue(key, name,
+                    {.type = StoreValueType::string, .text = text.substr(0, text.find('\0'))});
 }
 
 StoreStatus FileRegistryStore::setDwordValue(StoreKey key, const std::string& name,
                                              std::uint32_t number) {
-    StoreValue value;
-    value.type = StoreValueType::dword;
-    value.number = number;
-    return setValue(key, name, value);
+    return setValue(key, name, {.type = StoreValueType::dword, .text = {}, .number = number});
 }
 
 StoreStatus FileRegistryStore::deleteValue(StoreKey key, const std::string& name) {
-    Use use(*this);
-    StoreNode* node = use.ready() ? resolve(key) : nullptr;
-    if (node == nullptr) {
-        return StoreStatus::failed;
-    }
-    const NamedValue* found = node->findValue(name);
-    if (found == nullptr) {
-        return StoreStatus::notFound;
-    }
-    node->values.erase(node->values.begin() + (found - node->values.data()));
-    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+    return withNode(key, [&](StoreNode& node) {
+        const NamedValue* found = node.findValue(name);
+        if (found == nullptr) {
+            return StoreStatus::notFound;
+        }
+        node.values.erase(node.values.begin() + (found - node.values.data()));
+        return writeBack();
+    });
 }
 
 StoreStatus FileRegistryStore::countSubkeys(StoreKey key, std::size_t& count) {
-    Use use(*this);
-    StoreNode* node = use.ready() ? resolve(key) : nullptr;
-    if (node == nullptr) {
-        return StoreStatus::failed;
-    }
-    count = node->subkeys.size();
-    return StoreStatus::success;
+    return withNode(key, [&](StoreNode& node) {
+        count = node.subkeys.size();
+        return StoreStatus::success;
+    });
 }
 
 StoreStatus FileRegistryStore::enumSubkey(StoreKey key, std::size_t index, std::string& name) {
-    Use use(*this);
-    StoreNode* node = use.ready() ? resolve(key) : nullptr;
-    if (node == nullptr) {
-        return StoreStatus::failed;
-    }
-    if (index >= node->subkeys.size()) {
-        return StoreStatus::notFound;
-    }
-    name = std::next(node->subkeys.begin(), static_cast<std::ptrdiff_t>(index))->second->name;
-    return StoreStatus::success;
+    return withNode(key, [&](StoreNode& node) {
+        if (index >= node.subkeys.size()) {
+            return StoreStatus::notFound;
+        }
+        name = std::next(node.subkeys.begin(), static_cast<std::ptrdiff_t>(index))->first;
+        return StoreStatus::success;
+    });
 }
 
 StoreStatus FileRegistryStore::deleteKey(StoreKey parent, const std::string& path) {
@@ -329,7 +306,7 @@ StoreStatus FileRegistryStore::deleteKey(StoreKey parent, const std::string& pat
         return StoreStatus::failed;
     }
     owner->subkeys.erase(found);
-    return writeBack() ? StoreStatus::success : StoreStatus::failed;
+    return writeBack();
 }
 
 void FileRegistryStore::closeKey(StoreKey key) {

@@ -22,6 +22,11 @@ std::string defaultRegistryPath();
 // written atomically before the call that made them returns. A file that cannot be parsed reads
 // as an empty store and is moved aside, with one message to the user, before a new store is
 // written over its name.
+//
+// Not built on QSettings::registerFormat: with Qt 6.4 on Linux it ignores Qt::CaseInsensitive,
+// splits names at "/", drops keys that hold no value, sorts values by name, writes over a file
+// its reader rejected, and its sync() waits forever on the same "<file>.lock" that this store
+// holds while keys are open.
 class FileRegistryStore final : public RegistryStore {
 public:
     FileRegistryStore(std::string path, MessageCallback notify);
@@ -49,20 +54,23 @@ private:
     bool beginUse();
     void endUse();
     bool loadLocked();
-    bool writeBack();
+    StoreStatus writeBack();
     bool moveCorruptFileAside();
     std::optional<StoreKeyPath> pathOf(StoreKey key) const;
     std::optional<StoreKeyPath> pathBelow(StoreKey parent, const std::string& path) const;
     bool isOpen(StoreKey key);
     StoreNode* resolve(StoreKey key);
     StoreKey addHandle(StoreKeyPath path);
+    StoreStatus openOrCreate(StoreKey parent, const std::string& path, StoreKey& key, bool create);
+    // Runs action on the key's node while the store is locked; fails for a dead handle.
+    template <typename Action>
+    StoreStatus withNode(StoreKey key, Action action);
     StoreStatus setValue(StoreKey key, const std::string& name, const StoreValue& value);
 
     std::string m_path;
     MessageCallback m_notify;
     std::unique_ptr<QLockFile> m_lock;
     int m_users = 0;
-    bool m_dirty = false;
     bool m_corrupt = false;
     StoreTree m_tree;
     std::string m_pendingNotice;

@@ -30,6 +30,8 @@ struct StoreValue {
     StoreValueType type = StoreValueType::string;
     std::string text;
     std::uint32_t number = 0;
+
+    bool operator==(const StoreValue&) const = default;
 };
 
 // A hierarchical key/value store with the operations of a registry. Key paths are relative to

@@ -1,21 +1,20 @@
 #include "store_tree.h"
 
+#include "ascii_case.h"
+
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace tagsnip {
 
 namespace {
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool isControl(unsigned char c) {
     return c < 0x20 || c == 0x7f;
 }
 
-bool validKeyName(const std::string& name) {
+bool validKeyName(std::string_view name) {
     return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
         return isControl(static_cast<unsigned char>(c));
     });
@@ -63,40 +62,50 @@ void formatNode(const StoreNode& node, const std::string& path, std::string& out
     }
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = lowerAscii(c);
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-}
-
-// Reads a quoted string at position; on success leaves position after the closing quote.
-std::optional<std::string> readQuoted(const std::string& line, std::size_t& position) {
-    if (position >= line.size() || line[position] != '"') {
+// All of digits as one hexadecimal number; a number too large for Number is malformed too.
+template <typename Number>
+std::optional<Number> parseHex(std::string_view digits) {
+    Number number = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, number, 16);
+    if (error != std::errc() || stop != end) {
         return std::nullopt;
     }
+    return number;
+}
+
+// \" and \\ stand for themselves, \xHH for any byte. Consumes the escape from rest.
+std::optional<char> readEscape(std::string_view& rest) {
+    if (rest.starts_with('"') || rest.starts_with('\\')) {
+        const char escaped = rest.front();
+        rest.remove_prefix(1);
+        return escaped;
+    }
+    if (!rest.starts_with('x') || rest.size() < 3) {
+        return std::nullopt;
+    }
+    const auto byte = parseHex<unsigned char>(rest.substr(1, 2));
+    rest.remove_prefix(3);
+    return byte ? std::optional<char>(static_cast<char>(*byte)) : std::nullopt;
+}
+
+// Reads a quoted string at the front of rest and consumes it, closing quote included.
+std::optional<std::string> readQuoted(std::string_view& rest) {
+    if (!rest.starts_with('"')) {
+        return std::nullopt;
+    }
+    rest.remove_prefix(1);
     std::string text;
-    for (std::size_t i = position + 1; i < line.size(); ++i) {
-        const char c = line[i];
+    while (!rest.empty()) {
+        const char c = rest.front();
+        rest.remove_prefix(1);
         if (c == '"') {
-            position = i + 1;
             return text;
         }
         if (c != '\\') {
             text += c;
-            continue;
-        }
-        if (i + 1 >= line.size()) {
-            return std::nullopt;
-        }
-        const char escaped = line[++i];
-        if (escaped == '"' || escaped == '\\') {
-            text += escaped;
-        } else if (escaped == 'x' && i + 2 < line.size() && hexDigit(line[i + 1]) >= 0 &&
-                   hexDigit(line[i + 2]) >= 0) {
-            text += static_cast<char>(hexDigit(line[i + 1]) * 16 + hexDigit(line[i + 2]));
-            i += 2;
+        } else if (const auto escaped = readEscape(rest)) {
+            text += *escaped;
         } else {
             return std::nullopt;
         }
@@ -104,52 +113,35 @@ std::optional<std::string> readQuoted(const std::string& line, std::size_t& posi
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> readDword(const std::string& digits) {
-    if (digits.size() != 8) {
-        return std::nullopt;
-    }
-    std::uint32_t number = 0;
-    for (char c : digits) {
-        const int digit = hexDigit(c);
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        number = number * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return number;
-}
-
-std::optional<StoreValue> readValue(const std::string& line, std::size_t position) {
-    StoreValue value;
-    const std::string rest = line.substr(position);
-    if (rest.rfind("dword:", 0) == 0) {
-        const auto number = readDword(rest.substr(6));
+std::optional<StoreValue> readValue(std::string_view rest) {
+    if (rest.starts_with("dword:")) {
+        rest.remove_prefix(6);
+        // Always eight digits, as a registry export writes them.
+        const auto number = rest.size() == 8 ? parseHex<std::uint32_t>(rest) : std::nullopt;
         if (!number) {
             return std::nullopt;
         }
-        value.type = StoreValueType::dword;
-        value.number = *number;
-        return value;
+        return StoreValue{.type = StoreValueType::dword, .text = {}, .number = *number};
     }
-    if (rest.rfind("expand:", 0) == 0) {
+    StoreValue value;
+    if (rest.starts_with("expand:")) {
         value.type = StoreValueType::expandString;
-        position += 7;
+        rest.remove_prefix(7);
     }
-    auto text = readQuoted(line, position);
-    if (!text || position != line.size()) {
+    auto text = readQuoted(rest);
+    if (!text || !rest.empty()) {
         return std::nullopt;
     }
     value.text = std::move(*text);
     return value;
 }
 
-bool parseValueLine(const std::string& line, StoreNode& node) {
-    std::size_t position = 0;
-    auto name = readQuoted(line, position);
-    if (!name || position >= line.size() || line[position] != '=') {
+bool parseValueLine(std::string_view line, StoreNode& node) {
+    auto name = readQuoted(line);
+    if (!name || !line.starts_with('=')) {
         return false;
     }
-    auto value = readValue(line, position + 1);
+    auto value = readValue(line.substr(1));
     if (!value || node.findValue(*name) != nullptr) {
         return false;
     }
@@ -157,15 +149,17 @@ bool parseValueLine(const std::string& line, StoreNode& node) {
     return true;
 }
 
-StoreNode* parseSection(const std::string& line, StoreTree& tree) {
-    if (line.size() < 3 || line.back() != ']') {
+// line starts with "[".
+StoreNode* parseSection(std::string_view line, StoreTree& tree) {
+    if (!line.ends_with(']')) {
         return nullptr;
     }
-    const std::string inner = line.substr(1, line.size() - 2);
+    const std::string_view inner = line.substr(1, line.size() - 2);
     const std::size_t separator = inner.find('\\');
     StoreKeyPath path;
     path.root = inner.substr(0, separator);
-    auto names = splitKeyPath(separator == std::string::npos ? "" : inner.substr(separator));
+    auto names = splitKeyPath(separator == std::string_view::npos ? std::string_view()
+                                                                  : inner.substr(separator));
     if (!validKeyName(path.root) || !names) {
         return nullptr;
     }
@@ -173,27 +167,19 @@ StoreNode* parseSection(const std::string& line, StoreTree& tree) {
     return tree.create(path);
 }
 
-bool blank(const std::string& line) {
-    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+bool blank(std::string_view line) {
+    return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
 }  // namespace
 
 bool NameLess::operator()(const std::string& left, const std::string& right) const {
-    return std::lexicographical_compare(
-        left.begin(), left.end(), right.begin(), right.end(),
-        [](char a, char b) { return lowerAscii(a) < lowerAscii(b); });
-}
-
-bool sameName(const std::string& left, const std::string& right) {
-    return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(),
-                      [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    return lessIgnoringAsciiCase(left, right);
 }
 
 NamedValue* StoreNode::findValue(const std::string& valueName) {
     auto found = std::find_if(values.begin(), values.end(), [&](const NamedValue& value) {
-        return sameName(value.name, valueName);
+        return equalIgnoringAsciiCase(value.name, valueName);
     });
     return found == values.end() ? nullptr : &*found;
 }
@@ -218,14 +204,12 @@ StoreNode* StoreTree::create(const StoreKeyPath& path) {
     auto& root = roots[path.root];
     if (!root) {
         root = std::make_unique<StoreNode>();
-        root->name = path.root;
     }
     StoreNode* node = root.get();
     for (const std::string& name : path.names) {
         auto& subkey = node->subkeys[name];
         if (!subkey) {
             subkey = std::make_unique<StoreNode>();
-            subkey->name = name;
         }
         node = subkey.get();
     }
@@ -243,29 +227,27 @@ std::optional<std::string> rootName(StoreKey key) {
     }
 }
 
-std::optional<std::vector<std::string>> splitKeyPath(const std::string& path) {
-    std::string trimmed = path;
-    if (!trimmed.empty() && trimmed.front() == '\\') {
-        trimmed.erase(0, 1);
+std::optional<std::vector<std::string>> splitKeyPath(std::string_view path) {
+    if (path.starts_with('\\')) {
+        path.remove_prefix(1);
     }
-    if (!trimmed.empty() && trimmed.back() == '\\') {
-        trimmed.pop_back();
+    if (path.ends_with('\\')) {
+        path.remove_suffix(1);
     }
     std::vector<std::string> names;
-    if (trimmed.empty()) {
+    if (path.empty()) {
         return names;
     }
-    std::size_t start = 0;
     while (true) {
-        const std::size_t end = trimmed.find('\\', start);
-        names.push_back(trimmed.substr(start, end - start));
+        const std::size_t end = path.find('\\');
+        names.emplace_back(path.substr(0, end));
         if (!validKeyName(names.back())) {
             return std::nullopt;
         }
-        if (end == std::string::npos) {
+        if (end == std::string_view::npos) {
             return names;
         }
-        start = end + 1;
+        path.remove_prefix(end + 1);
     }
 }
 
@@ -279,24 +261,20 @@ std::string formatStoreTree(const StoreTree& tree) {
     return out;
 }
 
-std::optional<StoreTree> parseStoreTree(const std::string& text) {
+std::optional<StoreTree> parseStoreTree(std::string_view text) {
     StoreTree tree;
     StoreNode* section = nullptr;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
         }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (blank(line) || line.front() == ';') {
+        if (blank(line) || line.starts_with(';')) {
             continue;
         }
-        if (line.front() == '[') {
+        if (line.starts_with('[')) {
             section = parseSection(line, tree);
             if (section == nullptr) {
                 return std::nullopt;

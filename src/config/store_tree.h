@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tagsnip {
@@ -13,15 +14,14 @@ namespace tagsnip {
 struct NameLess {
     bool operator()(const std::string& left, const std::string& right) const;
 };
-bool sameName(const std::string& left, const std::string& right);
 
 struct NamedValue {
     std::string name;
     StoreValue value;
 };
 
+// A key; its name is the key it is filed under in its parent's map.
 struct StoreNode {
-    std::string name;
     // In the order they were first written.
     std::vector<NamedValue> values;
     std::map<std::string, std::unique_ptr<StoreNode>, NameLess> subkeys;
@@ -45,12 +45,12 @@ struct StoreTree {
 
 std::optional<std::string> rootName(StoreKey key);
 // Splits "\Software\Tallowmere\" into its names; nothing when a name is empty in the middle.
-std::optional<std::vector<std::string>> splitKeyPath(const std::string& path);
+std::optional<std::vector<std::string>> splitKeyPath(std::string_view path);
 
 // The file's text: one "[ROOT\key\subkey]" section per key, each followed by its values as
 // "name"="text", "name"=expand:"text" or "name"=dword:0000012c.
 std::string formatStoreTree(const StoreTree& tree);
 // Nothing when the text is not a well-formed store file.
-std::optional<StoreTree> parseStoreTree(const std::string& text);
+std::optional<StoreTree> parseStoreTree(std::string_view text);
 
 }  // namespace tagsnip

@@ -149,6 +149,35 @@ TEST(StoreFileFormat, RejectsMalformedText) {
     }
 }
 
+// Numbers are read by exactly their hexadecimal digits: no sign, prefix, blank or spare digit
+// that a lenient number reader would let through.
+TEST(StoreFileFormat, NumbersAreOnlyHexDigits) {
+    for (const char* number :
+         {"-0000001", "+0000001", "0x00001f", " 0000001", "0000001 ", "000000001", "100000000"}) {
+        const std::string text =
+            std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:") + number + "\n";
+        EXPECT_FALSE(parseStoreTree(text)) << text;
+    }
+    for (const char* escape : {"\\x-1", "\\x+1", "\\x 1", "\\x1", "\\x"}) {
+        const std::string text = std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"") + escape + "\"\n";
+        EXPECT_FALSE(parseStoreTree(text)) << text;
+    }
+    auto tree = parseStoreTree("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:FFFFFFFF\n\"s\"=\"\\xfF\"\n");
+    ASSERT_TRUE(tree);
+    StoreNode* node = tree->find({"HKEY_LOCAL_MACHINE", {"A"}});
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->findValue("v")->value.number, 0xffffffffu);
+    EXPECT_EQ(node->findValue("s")->value.text, "\xff");
+}
+
+TEST(StoreFileFormat, KeyPathsHaveNoEmptyNames) {
+    EXPECT_EQ(splitKeyPath("\\A\\b\\"), (std::vector<std::string>{"A", "b"}));
+    EXPECT_EQ(splitKeyPath("\\"), std::vector<std::string>{});
+    for (const char* path : {"A\\\\", "\\\\A", "A\\\\b", "A\\\x01"}) {
+        EXPECT_FALSE(splitKeyPath(path)) << path;
+    }
+}
+
 TEST(StoreFileFormat, AcceptsHandEditedText) {
     auto tree = parseStoreTree(
         "; comment\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=dword:0000ABcd\r\n"
