@@ -230,23 +230,27 @@ void DirectoryWalk::enter(Level& level) {
 void DirectoryWalk::leave(Level& parent, Level& child) {
     m_levels.pop_back();
     if (parent.fd < 0 && child.fd >= 0) {
-        FileStatus found;
-        const std::error_code error = m_fileSystem.openParent(child.fd, parent.fd, found);
-        // The directory was moved away meanwhile: what is above the child now is not the tree.
-        if (!error &&
-            (found.device != parent.status.device || found.inode != parent.status.inode)) {
-            m_fileSystem.close(parent.fd);
-            parent.fd = -1;
-        }
-        if (parent.fd < 0) {
-            m_path.resize(parent.pathLength);
-            reportUnreadable(
-                m_path, error ? error : std::make_error_code(std::errc::no_such_file_or_directory));
-        }
+        regain(parent, child);
         m_lowestOpen = m_levels.size() - 1;
     }
     parent.lost = parent.fd < 0;
     m_fileSystem.close(child.fd);
+}
+
+// Only the same directory will do: one moved away meanwhile is no longer in the tree above the
+// child.
+void DirectoryWalk::regain(Level& parent, const Level& child) {
+    FileStatus found;
+    std::error_code error = m_fileSystem.openParent(child.fd, parent.fd, found);
+    if (!error && (found.device != parent.status.device || found.inode != parent.status.inode)) {
+        m_fileSystem.close(parent.fd);
+        parent.fd = -1;
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    if (error) {
+        m_path.resize(parent.pathLength);
+        reportUnreadable(m_path, error);
+    }
 }
 
 // Temporary files that a killed run left behind are removed, once nothing can be using them;

@@ -46,6 +46,7 @@ private:
     void descend(Level& level, std::size_t index);
     void enter(Level& level);
     void leave(Level& parent, Level& child);
+    void regain(Level& parent, const Level& child);
     void removeLeftovers(const Level& level);
     bool statusForWork(const Level& level, const std::string& name, FileStatus& status);
     void workOnMp3(const FileLocation& file, const FileStatus& status);
