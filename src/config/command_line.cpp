@@ -1,6 +1,6 @@
 #include "command_line.h"
 
-#include "ascii_case.h"
+#include "engine/ascii_case.h"
 
 #include <array>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "store_tree.h"
 
-#include "ascii_case.h"
+#include "engine/ascii_case.h"
 
 #include <algorithm>
 #include <charconv>

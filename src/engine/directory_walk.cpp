@@ -1,5 +1,6 @@
 #include "directory_walk.h"
 
+#include "ascii_case.h"
 #include "id3_header.h"
 #include "temporary_names.h"
 
@@ -11,10 +12,6 @@
 
 namespace tagsnip {
 namespace {
-
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isHidden(std::string_view name) {
     return !name.empty() && name.front() == '.';
@@ -38,15 +35,7 @@ std::size_t directoryDescriptorBudget() {
 
 bool hasExtension(std::string_view name, std::string_view extension) {
     const auto dot = name.rfind('.');
-    if (dot == std::string_view::npos || name.size() - dot - 1 != extension.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < extension.size(); ++i) {
-        if (asciiLower(name[dot + 1 + i]) != asciiLower(extension[i])) {
-            return false;
-        }
-    }
-    return true;
+    return dot != std::string_view::npos && equalIgnoringAsciiCase(name.substr(dot + 1), extension);
 }
 
 // One directory: its descriptor and its entries, read completely before any work, so that a

@@ -1,5 +1,7 @@
 #include "pls_cleaning.h"
 
+#include "engine/ascii_case.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -34,7 +36,7 @@ std::uint32_t entryKey(std::string_view name, int count) {
     for (std::uint32_t kind = 0; kind < 2; ++kind) {
         const std::string_view prefix = entryKeyPrefixes[kind];
         if (name.size() >= prefix.size() &&
-            equalsIgnoringAsciiCase(name.substr(0, prefix.size()), prefix)) {
+            equalIgnoringAsciiCase(name.substr(0, prefix.size()), prefix)) {
             const std::uint32_t n = entryNumber(name.substr(prefix.size()), count);
             return n == 0 ? 0 : 2 * n + kind;
         }

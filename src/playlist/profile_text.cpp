@@ -2,6 +2,9 @@
 
 #include "playlist_lines.h"
 
+#include "engine/ascii_case.h"
+
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -25,48 +28,11 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        c = lowerAscii(c);
-    }
-    return lower;
-}
-
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Digits only, no sign; false when one is not a digit of base or the value passes limit.
 bool readDigits(std::string_view digits, int base, std::uint64_t limit, std::uint64_t& value) {
-    if (digits.empty()) {
-        return false;
-    }
-    value = 0;
-    for (const char c : digits) {
-        const int digit = digitValue(c);
-        if (digit < 0 || digit >= base) {
-            return false;
-        }
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-        if (value > limit) {
-            return false;
-        }
-    }
-    return true;
+    const char* const end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value, base);
+    return error == std::errc{} && stop == end && value <= limit;
 }
 
 // The lines of one section after its header, as offsets: from begin up to end.
@@ -113,7 +79,7 @@ std::optional<Stretch> sectionBody(std::string_view bytes, std::string_view sect
             body->end = line.begin;
             return body;
         }
-        if (equalsIgnoringAsciiCase(*name, section)) {
+        if (equalIgnoringAsciiCase(*name, section)) {
             body = Stretch{at, bytes.size()};
         }
     }
@@ -171,7 +137,7 @@ std::optional<std::string_view> findValue(std::string_view bytes, std::string_vi
     key = trimBlanks(key);
     std::optional<std::string_view> value;
     walkKeys(bytes, *body, [&](const LineSpan&, const Key& found) {
-        if (equalsIgnoringAsciiCase(found.name, key)) {
+        if (equalIgnoringAsciiCase(found.name, key)) {
             value = found.value;
         }
         return !value;
@@ -180,18 +146,6 @@ std::optional<std::string_view> findValue(std::string_view bytes, std::string_vi
 }
 
 }  // namespace
-
-bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (lowerAscii(left[i]) != lowerAscii(right[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 int readProfileInteger(std::string_view text) {
     std::uint64_t value = 0;
@@ -241,7 +195,7 @@ bool ProfileText::deleteKey(std::string_view section, std::string_view key) {
     key = trimBlanks(key);
     bool deleted = false;
     return deleteKeysWhere(section, [&](std::string_view name, std::string_view) {
-        if (deleted || !equalsIgnoringAsciiCase(name, key)) {
+        if (deleted || !equalIgnoringAsciiCase(name, key)) {
             return false;
         }
         deleted = true;

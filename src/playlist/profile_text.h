@@ -53,6 +53,4 @@ private:
 // follows, decimal otherwise; text that is no number, or too large, gives 0.
 int readProfileInteger(std::string_view text);
 
-bool equalsIgnoringAsciiCase(std::string_view left, std::string_view right);
-
 }  // namespace tagsnip::playlist

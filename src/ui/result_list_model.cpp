@@ -1,23 +1,17 @@
 #include "result_list_model.h"
 
+#include "engine/ascii_case.h"
+
 #include <algorithm>
 #include <numeric>
 
 namespace tagsnip::ui {
 
-namespace {
-
-unsigned char foldAsciiLetter(char byte) {
-    const auto value = static_cast<unsigned char>(byte);
-    return value >= 'a' && value <= 'z' ? static_cast<unsigned char>(value - ('a' - 'A')) : value;
-}
-
-}  // namespace
-
 int compareListText(std::string_view first, std::string_view second) {
     const std::size_t common = std::min(first.size(), second.size());
     for (std::size_t i = 0; i < common; ++i) {
-        const int difference = foldAsciiLetter(first[i]) - foldAsciiLetter(second[i]);
+        const int difference = static_cast<unsigned char>(upperAscii(first[i])) -
+                               static_cast<unsigned char>(upperAscii(second[i]));
         if (difference != 0) {
             return difference;
         }

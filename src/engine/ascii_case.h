@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace tagsnip {
@@ -9,6 +10,16 @@ namespace tagsnip {
 // name in the system code page can change.
 constexpr char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return lowerAscii(c); });
+    return lower;
 }
 
 inline bool equalIgnoringAsciiCase(std::string_view left, std::string_view right) {
