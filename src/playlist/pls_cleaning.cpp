@@ -3,6 +3,7 @@
 #include "engine/ascii_case.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <vector>
 
@@ -18,16 +19,10 @@ std::uint32_t entryNumber(std::string_view digits, int count) {
         return 0;
     }
     std::uint64_t n = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        n = n * 10 + static_cast<unsigned>(c - '0');
-        if (n > static_cast<std::uint64_t>(count)) {
-            return 0;
-        }
-    }
-    return static_cast<std::uint32_t>(n);
+    const char* const end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, n);
+    const bool whole = error == std::errc{} && stop == end;
+    return whole && n <= static_cast<std::uint64_t>(count) ? static_cast<std::uint32_t>(n) : 0;
 }
 
 // "Title" + n as 2n and "Length" + n as 2n + 1 for an entry n from 1 to count, 0 for any other
