@@ -102,10 +102,13 @@ void DirectoryWalk::walkLevel(Level& level) {
     subdirectoryPass(level);
 }
 
-bool DirectoryWalk::mp3Pass(Level& level) {
+// One pass over the entries whose names matches admits: a directory among them is descended
+// into, a file already listed or gone meanwhile is passed over, and work is given each other one.
+template <typename Matches, typename Work>
+bool DirectoryWalk::filePass(Level& level, Matches matches, Work work) {
     for (std::size_t i = 0; i < level.entries.size(); ++i) {
         const std::string& name = level.entries[i].name;
-        if (!hasExtension(name, "mp3")) {
+        if (!matches(name)) {
             continue;
         }
         if (m_state.StopRequested || level.lost) {
@@ -119,49 +122,36 @@ bool DirectoryWalk::mp3Pass(Level& level) {
             continue;
         }
         FileStatus status;
-        if (!statusForWork(level, name, status)) {
-            continue;
+        if (statusForWork(level, name, status)) {
+            work(FileLocation{level.fd, name, path, &level.status}, status);
         }
-        countFile(m_state.counters.mp3Files, CountLabel::filesfound);
-        if (status.size < id3v1TrailerSize) {
-            continue;
-        }
-        workOnMp3({level.fd, name, path, &level.status}, status);
     }
     return true;
 }
 
+bool DirectoryWalk::mp3Pass(Level& level) {
+    const auto isMp3 = [](std::string_view name) { return hasExtension(name, "mp3"); };
+    return filePass(level, isMp3, [&](const FileLocation& file, const FileStatus& status) {
+        countFile(m_state.counters.mp3Files, CountLabel::filesfound);
+        if (status.size >= id3v1TrailerSize) {
+            workOnMp3(file, status);
+        }
+    });
+}
+
 bool DirectoryWalk::playlistPass(Level& level, PlaylistKind kind) {
-    for (std::size_t i = 0; i < level.entries.size(); ++i) {
-        const std::string& name = level.entries[i].name;
-        const bool matches = kind == PlaylistKind::m3u
-                                 ? hasExtension(name, "m3u") || hasExtension(name, "m3u8")
-                                 : hasExtension(name, "pls");
-        if (!matches) {
-            continue;
-        }
-        if (m_state.StopRequested || level.lost) {
-            return false;
-        }
-        if (passOverOrDescend(level, i)) {
-            continue;
-        }
-        const std::string path = m_path + name;
-        if (m_state.listedPaths.contains(path)) {
-            continue;
-        }
-        FileStatus status;
-        if (!statusForWork(level, name, status)) {
-            continue;
-        }
+    const auto isPlaylist = [kind](std::string_view name) {
+        return kind == PlaylistKind::m3u ? hasExtension(name, "m3u") || hasExtension(name, "m3u8")
+                                         : hasExtension(name, "pls");
+    };
+    return filePass(level, isPlaylist, [&](const FileLocation& file, const FileStatus& status) {
         if (kind == PlaylistKind::m3u) {
             countFile(m_state.counters.m3uPlaylists, CountLabel::M3Ufound);
         } else {
             countFile(m_state.counters.plsPlaylists, CountLabel::PLSfound);
         }
-        workOnPlaylist({level.fd, name, path, &level.status}, status, kind);
-    }
-    return true;
+        workOnPlaylist(file, status, kind);
+    });
 }
 
 void DirectoryWalk::subdirectoryPass(Level& level) {

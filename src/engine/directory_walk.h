@@ -37,6 +37,8 @@ private:
 
     void walkLevel(Level& level);
     // Each returns false when a stop request ended this level of the walk.
+    template <typename Matches, typename Work>
+    bool filePass(Level& level, Matches matches, Work work);
     bool mp3Pass(Level& level);
     bool playlistPass(Level& level, PlaylistKind kind);
     void subdirectoryPass(Level& level);
