@@ -90,29 +90,35 @@ TEST(SigKill, EveryPathHoldsOriginalOrStrippedContent) {
     int killedMidRun = 0;
     int namedLeftovers = 0;
     for (int round = 0; round < rounds; ++round) {
-        for (const auto& file : library) {
-            if (contentOf(file) != Content::original) {
-                writeOriginal(file);
+        // A run that ended before its kill proves nothing about dying: the round is tried
+        // again, sooner, however fast or slow the machine is today.
+        long delay = moment(random) + 1;
+        for (bool killed = false; !killed && delay > 0; delay /= 2) {
+            for (const auto& file : library) {
+                if (contentOf(file) != Content::original) {
+                    writeOriginal(file);
+                }
             }
-        }
-        CliProcess process(arguments, output.path());
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
-        process.kill();
-        killedMidRun += process.wait() == 128 + SIGKILL ? 1 : 0;
-        for (const auto& file : library) {
-            const Content content = contentOf(file);
-            ++seen[content];
-            ASSERT_TRUE(content == Content::original || content == Content::stripped)
-                << file.path << " holds " << contentName(content) << " after round " << round
-                << " (seed " << seed << ")";
-        }
-        // New content waits unnamed until its batch is renamed into place; a name exists only
-        // between the link and the rename of each file. Counted once, then cleared away.
-        for (const auto& name : leftovers(dir, library)) {
-            ++namedLeftovers;
-            EXPECT_EQ(name.substr(name.rfind('/') + 1, 12), "ID3_TEMP.$$$") << name;
-            EXPECT_TRUE(isCompleteCopy(dir, name, library)) << name;
-            unlink((dir / name).c_str());
+            CliProcess process(arguments, output.path());
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            process.kill();
+            killed = process.wait() == 128 + SIGKILL;
+            killedMidRun += killed ? 1 : 0;
+            for (const auto& file : library) {
+                const Content content = contentOf(file);
+                ++seen[content];
+                ASSERT_TRUE(content == Content::original || content == Content::stripped)
+                    << file.path << " holds " << contentName(content) << " after round " << round
+                    << " (seed " << seed << ")";
+            }
+            // New content waits unnamed until its batch is renamed into place; a name exists
+            // only between the link and the rename of each file. Counted once, then cleared.
+            for (const auto& name : leftovers(dir, library)) {
+                ++namedLeftovers;
+                EXPECT_EQ(name.substr(name.rfind('/') + 1, 12), "ID3_TEMP.$$$") << name;
+                EXPECT_TRUE(isCompleteCopy(dir, name, library)) << name;
+                unlink((dir / name).c_str());
+            }
         }
     }
 
@@ -120,9 +126,6 @@ TEST(SigKill, EveryPathHoldsOriginalOrStrippedContent) {
               << killedMidRun << " killed mid-run; files seen original " << seen[Content::original]
               << ", stripped " << seen[Content::stripped] << "; " << namedLeftovers
               << " named temporary files left by the kills\n";
-    // A slow calibration run only makes fewer kills land mid-run; a quarter still covers every
-    // stage.
-    EXPECT_GT(killedMidRun, rounds / 4);
     EXPECT_GT(seen[Content::original], 0);
     EXPECT_GT(seen[Content::stripped], 0);
 
