@@ -23,8 +23,6 @@ KindLook lookOf(MessageKind kind) {
             return {"Warning", QMessageBox::Warning};
         case MessageKind::error:
             return {"Error", QMessageBox::Critical};
-        case MessageKind::confirmation:
-            return {"Confirm", QMessageBox::Question};
         case MessageKind::plain:
             break;
     }

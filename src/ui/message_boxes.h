@@ -16,7 +16,6 @@ enum class MessageKind {
     information,
     warning,
     error,
-    confirmation,
 };
 
 // A modal box of the given kind with one button "确定".

@@ -33,7 +33,6 @@ public:
     void AddMark(const std::string& mark);
     // Shows the waiting rows.
     void flushPending();
-    bool hasPending() const { return !m_pending.empty(); }
     void removeAllRows();
 
     // Only rows already shown; a waiting row has no place in the view yet.

@@ -5,6 +5,7 @@
 #include "ui/file_list.h"
 #include "ui/result_list_model.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QClipboard>
 #include <QHeaderView>
@@ -350,4 +351,27 @@ void FileListTest::sortingManyRowsOrdersEveryColumn() {
         }
     }
     QCOMPARE(rows.row(0).RowPath, "/music/" + rows.row(0).caption);
+}
+
+// Qt's own checker watches every signal and answer of the model while a run fills it, sorts it
+// and a new run clears it.
+void FileListTest::modelKeepsItsContractThroughARun() {
+    ui::ResultListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = "song" + std::to_string((i * 37) % 50) + ".mp3";
+        model.AddRow(name, "/music/" + name);
+        model.AddMark(i % 2 == 0 ? "X" : "-");
+        model.AddMark(i % 3 == 0 ? "?" : "X");
+        if (i % 10 == 9) {
+            model.flushPending();
+        }
+    }
+    model.flushPending();
+    QCOMPARE(model.rowCount(), 50);
+    for (int column = 0; column < model.columnCount(); ++column) {
+        model.sortBy(column);
+    }
+    model.removeAllRows();
+    QCOMPARE(model.rowCount(), 0);
 }

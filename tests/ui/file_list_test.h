@@ -19,4 +19,5 @@ private slots:
     void sortColumnSurvivesNewRun();
     void popupMenuItems();
     void sortingManyRowsOrdersEveryColumn();
+    void modelKeepsItsContractThroughARun();
 };
