@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "engine/ascii_case.h"
+#include "engine/path_text.h"
 
 #include <array>
 #include <utility>
@@ -36,7 +37,7 @@ constexpr std::array<std::pair<std::string_view, CommandLineItemKind>, 6> option
 
 CommandLineItem parseArgument(const std::string& argument) {
     if (argument.front() != '-') {
-        return {CommandLineItemKind::directory, argument.back() == '/' ? argument : argument + "/"};
+        return {CommandLineItemKind::directory, withTrailingSlash(argument)};
     }
     for (const auto& [literal, kind] : options) {
         if (equalIgnoringAsciiCase(argument, literal)) {
@@ -94,12 +95,6 @@ bool applyCommandLine(const std::vector<CommandLineItem>& items, WindowSettings&
         }
     }
     return startAtOnce;
-}
-
-std::string programDirectory(const std::string& executableFilePath) {
-    const std::size_t separator = executableFilePath.rfind('/');
-    return separator == std::string::npos ? std::string()
-                                          : executableFilePath.substr(0, separator + 1);
 }
 
 }  // namespace tagsnip

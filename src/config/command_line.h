@@ -40,7 +40,4 @@ std::vector<CommandLineItem> parseCommandLine(const std::vector<std::string>& ar
                                     WindowSettings& settings, ProcessFlags& flags,
                                     const MessageCallback& showUsage);
 
-// The directory of the executable file, up to and including its last "/".
-std::string programDirectory(const std::string& executableFilePath);
-
 }  // namespace tagsnip

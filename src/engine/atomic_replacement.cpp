@@ -6,11 +6,6 @@
 
 namespace tagsnip {
 
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure) {
     switch (failure.stage) {
         case AtomicReplacement::Stage::owner:

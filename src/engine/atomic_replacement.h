@@ -71,7 +71,4 @@ private:
 // failure, which each kind of file words in its own way.
 std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure);
 
-// The directory part of a path: everything up to and including its last "/".
-std::string directoryOf(const std::string& path);
-
 }  // namespace tagsnip

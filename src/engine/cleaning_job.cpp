@@ -1,5 +1,7 @@
 #include "cleaning_job.h"
 
+#include "path_text.h"
+
 namespace tagsnip {
 
 CleaningJob::CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner& playlistCleaner,
@@ -18,9 +20,9 @@ void CleaningJob::startClick() {
         m_host.StartCaption(captionIdle);
         return;
     }
-    std::string directory = m_host.ReadDirectory();
-    if (!directory.empty() && directory.back() != '/') {
-        directory += '/';
+    const std::string typed = m_host.ReadDirectory();
+    const std::string directory = withTrailingSlash(typed);
+    if (directory != typed) {
         m_host.SetDirectory(directory);
     }
     if (directory.empty() || !m_fileSystem.isDirectory(directory)) {

@@ -2,6 +2,7 @@
 
 #include "id3_header.h"
 #include "io_error_text.h"
+#include "path_text.h"
 
 #include <algorithm>
 

@@ -1,5 +1,7 @@
 #include "replacement_batch.h"
 
+#include "path_text.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>

@@ -2,6 +2,8 @@
 
 #include "ui_services.h"
 
+#include "engine/path_text.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -22,11 +24,6 @@ constexpr int listRowHeight = 17;
 QUrl fileUrlOf(const std::string& path) {
     const QByteArray raw(path.data(), static_cast<qsizetype>(path.size()));
     return QUrl::fromEncoded("file://" + raw.toPercentEncoding("/"), QUrl::StrictMode);
-}
-
-std::string folderPartOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 FileList::FileList(UiServices& services, QWidget* parent)
@@ -118,7 +115,7 @@ void FileList::copyfilepathtoclipboard1Click() {
 
 void FileList::openpathinexplorer1Click() {
     if (const auto path = focusedRowPath()) {
-        m_services.openUrl(fileUrlOf(folderPartOf(*path)));
+        m_services.openUrl(fileUrlOf(directoryOf(*path)));
     }
 }
 

@@ -17,8 +17,6 @@ class UiServices;
 // The raw bytes of a path as a file URL, so that a name that is not valid UTF-8 still reaches
 // the desktop unchanged.
 QUrl fileUrlOf(const std::string& path);
-// Everything up to and including the last "/".
-std::string folderPartOf(const std::string& path);
 
 // The result list: its rows, its sort by a clicked header and its three actions, which always act
 // on the focused row through that row's own path.

@@ -5,6 +5,7 @@
 #include "ui_services.h"
 
 #include "config/command_line.h"
+#include "engine/path_text.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -78,13 +79,7 @@ QString helpFile(const std::string& programDirectory) {
 }  // namespace
 
 std::string normalisedDirectory(std::string text) {
-    if (text.empty()) {
-        return "/";
-    }
-    if (text.back() != '/') {
-        text += '/';
-    }
-    return text;
+    return text.empty() ? "/" : withTrailingSlash(std::move(text));
 }
 
 TForm1::TForm1(UiServices& services, RegistryStore& store, FormStartup startup)
@@ -332,11 +327,7 @@ void TForm1::BitBtn1Click() {
     if (!m_services.runFolderDialog(*m_browseFolder)) {
         return;
     }
-    std::string chosen = m_browseFolder->Directory;
-    if (chosen.back() != '/') {
-        chosen += '/';
-    }
-    SetDirectory(chosen);
+    SetDirectory(withTrailingSlash(m_browseFolder->Directory));
 }
 
 void TForm1::Button1Click() {

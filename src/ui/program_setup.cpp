@@ -4,6 +4,7 @@
 #include "ui_services.h"
 
 #include "config/command_line.h"
+#include "engine/path_text.h"
 
 #include <QApplication>
 #include <QFile>
@@ -40,7 +41,7 @@ void setUpApplication() {
 FormStartup startupOf(int argc, char** argv) {
     FormStartup startup;
     startup.programDirectory =
-        programDirectory(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
+        directoryOf(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
     for (int i = 1; i < argc; ++i) {
         startup.arguments.emplace_back(argv[i]);
     }

@@ -1,4 +1,5 @@
 #include "config/command_line.h"
+#include "engine/path_text.h"
 
 #include <gtest/gtest.h>
 
@@ -169,8 +170,8 @@ TEST(CommandLine, ParsedItemsKeepTheOptionAsGiven) {
 }
 
 TEST(CommandLine, ProgramDirectoryIsTheExecutablesDirectory) {
-    EXPECT_EQ(programDirectory("/usr/bin/tagsnip"), "/usr/bin/");
-    EXPECT_EQ(programDirectory("/tagsnip"), "/");
+    EXPECT_EQ(directoryOf("/usr/bin/tagsnip"), "/usr/bin/");
+    EXPECT_EQ(directoryOf("/tagsnip"), "/");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "form_fixture.h"
 
+#include "engine/path_text.h"
 #include "ui/file_list.h"
 #include "ui/result_list_model.h"
 
@@ -259,8 +260,8 @@ void FileListTest::doubleClickBelowLastRow() {
 }
 
 void FileListTest::rootDirectoryFolder() {
-    QCOMPARE(ui::folderPartOf("/a.mp3"), std::string("/"));
-    QCOMPARE(ui::folderPartOf("/srv/music/a.mp3"), std::string("/srv/music/"));
+    QCOMPARE(directoryOf("/a.mp3"), std::string("/"));
+    QCOMPARE(directoryOf("/srv/music/a.mp3"), std::string("/srv/music/"));
     ListFixture fixture;
     fixture.add("a.mp3", "X", "X", "/");
     fixture.focusRow(0);
