@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite: the normal and the Release build, a sanitizer
-# build of the Qt-free core, a bounded fuzzing run, and the formatting check.
+# Sets up, builds and runs the whole test suite: the normal and the Release build, the Debian
+# package and its checks, a sanitizer build of the Qt-free core, a bounded fuzzing run, and the
+# formatting check.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -15,6 +16,9 @@ ctest --test-dir build --output-on-failure --no-tests=error
 echo "== Release build and test"
 "$here/scripts/build.sh" build-release -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON
 ctest --test-dir build-release --output-on-failure --no-tests=error
+
+echo "== Debian package, desktop entry and AppStream data"
+"$here/scripts/check-package.sh" build-release
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build of the Qt-free core"
 "$here/scripts/build.sh" build-asan -DBUILD_GUI=OFF -DENABLE_SANITIZERS=ON -DWARNINGS_AS_ERRORS=ON
