@@ -149,10 +149,14 @@ TEST(TagsnipCliOutput, TermAndHangUpStopLikeCtrlCWithEveryRowWhole) {
         }
         const Child child =
             start({"-t2", "-l", dir / "music"}, Output::file, dir / "out", dir / "err");
-        while (!anyFileChanged(dir, fileCount, original.size())) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool started = false;
+        while (!started && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            started = anyFileChanged(dir, fileCount, original.size());
         }
         kill(child.pid, signalNumber);
+        ASSERT_TRUE(started) << "the run never changed a file";
         EXPECT_EQ(child.wait(), 128 + signalNumber) << signalNumber;
 
         const std::string out = readFile(dir / "out");

@@ -4,64 +4,114 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
+#include <map>
 #include <set>
 #include <sstream>
 
 namespace tagsnip::cli {
 namespace {
 
+// Plain string work instead of <regex>: GCC 12 warns inside std::regex under the sanitizers.
 using Options = std::set<std::string>;
 
-Options matches(const std::string& text, const std::string& pattern, const std::string& prefix) {
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> result;
+    std::istringstream stream(line);
+    for (std::string word; stream >> word;) {
+        result.push_back(word);
+    }
+    return result;
+}
+
+std::string without(std::string text, const std::string& characters) {
+    std::erase_if(text, [&](char c) { return characters.find(c) != std::string::npos; });
+    return text;
+}
+
+// The options --help lists: the first column of its indented lines, "-h, --help" being two.
+Options helpOptions() {
     Options found;
-    const std::regex expression(pattern);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), expression);
-         it != std::sregex_iterator(); ++it) {
-        found.insert(prefix + (*it)[1].str());
+    for (const std::string& line : split(cliUsageText, '\n')) {
+        if (line.rfind("  -", 0) != 0) {
+            continue;
+        }
+        for (const std::string& option : split(line.substr(2, line.find("  ", 2) - 2), ',')) {
+            found.insert(without(option, " "));
+        }
     }
     return found;
 }
 
-// The options --help lists: the first column of its indented lines.
-Options helpOptions() {
-    return matches(cliUsageText, R"((?:^|\n  |, )(-[-a-z0-9]+))", "");
-}
-
-// The manual's OPTIONS section: the line after every .TP, where "\-" is a hyphen.
+// The manual's OPTIONS section: the words beginning with "\-" on the line after every .TP.
 Options manualOptions(const std::string& text) {
-    const std::size_t begin = text.find(".SH OPTIONS");
-    const std::size_t end = text.find(".SH", begin + 1);
-    std::string section = text.substr(begin, end - begin);
-    section = std::regex_replace(section, std::regex(R"(\\-)"), "-");
+    const std::vector<std::string> lines = split(text, '\n');
     Options found;
-    for (const std::string& line : matches(section, R"(\.TP\n(.*))", "")) {
-        found.merge(matches(line, R"( (-[-a-z0-9]+))", ""));
+    bool inOptions = false;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (lines[i].rfind(".SH", 0) == 0) {
+            inOptions = lines[i] == ".SH OPTIONS";
+        }
+        if (!inOptions || lines[i] != ".TP") {
+            continue;
+        }
+        for (const std::string& word : words(lines[i + 1])) {
+            if (word.rfind("\\-", 0) == 0) {
+                found.insert(without(word, "\\"));
+            }
+        }
     }
     return found;
 }
 
 // The word list given to compgen -W; "--" ends the options and is no option itself.
 Options bashOptions(const std::string& text) {
-    std::smatch words;
-    std::regex_search(text, words, std::regex(R"(-W '([^']*)')"));
-    Options found = matches(words[1].str(), R"((-[-a-z0-9]*))", "");
+    const std::size_t begin = text.find("-W '") + 4;
+    const std::vector<std::string> list = words(text.substr(begin, text.find('\'', begin) - begin));
+    Options found(list.begin(), list.end());
     found.erase("--");
     return found;
 }
 
+// The _arguments specs: what stands before "[", without the "(...)" exclusion list.
 Options zshOptions(const std::string& text) {
-    Options found = matches(text, R"('(-[-a-z0-9]+)\[)", "");
-    found.merge(matches(text, R"(\)'?\{(-[-a-z0-9]+),)", ""));
-    found.merge(matches(text, R"(,(-[-a-z0-9]+)\}')", ""));
-    found.merge(matches(text, R"(\)(--[a-z]+)\[)", ""));
+    Options found;
+    for (std::string line : split(text, '\n')) {
+        const std::size_t description = line.find('[');
+        if (description == std::string::npos) {
+            continue;
+        }
+        line.resize(description);
+        if (const std::size_t open = line.find('('); open != std::string::npos) {
+            line.erase(open, line.find(')') - open + 1);
+        }
+        for (const std::string& option : split(without(line, " '{}"), ',')) {
+            found.insert(option);
+        }
+    }
     return found;
 }
 
+// complete's -o (old style, "-t1"), -s (short) and -l (long) arguments.
 Options fishOptions(const std::string& text) {
-    Options found = matches(text, R"( -o ([a-z0-9]+))", "-");
-    found.merge(matches(text, R"( -s ([a-z0-9]))", "-"));
-    found.merge(matches(text, R"( -l ([a-z0-9-]+))", "--"));
+    const std::map<std::string, std::string> prefixes = {{"-o", "-"}, {"-s", "-"}, {"-l", "--"}};
+    Options found;
+    for (const std::string& line : split(text, '\n')) {
+        const std::vector<std::string> list = words(line);
+        for (std::size_t i = 0; i + 1 < list.size(); ++i) {
+            if (const auto prefix = prefixes.find(list[i]); prefix != prefixes.end()) {
+                found.insert(prefix->second + list[i + 1]);
+            }
+        }
+    }
     return found;
 }
 
