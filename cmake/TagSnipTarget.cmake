@@ -1,6 +1,11 @@
 # Warnings and sanitizers are set per target so that third-party code is never affected.
 function(tagsnip_target_defaults target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    # Off by default: a user's or a distribution's compiler and flags may warn where ours do not,
+    # and that must not break their build. CI and the developer presets turn it on.
+    if(WARNINGS_AS_ERRORS)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
     if(ENABLE_FUZZING)
         target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
     endif()

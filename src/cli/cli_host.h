@@ -16,13 +16,14 @@ namespace tagsnip::cli {
 // becomes a line on standard error.
 class CliHost final : public JobHost {
 public:
-    // interrupt, when given, is the flag a SIGINT handler sets.
-    CliHost(const CliSwitches& switches, std::string directory, std::ostream& out,
-            std::ostream& err, ProgressLine* progress, const volatile std::sig_atomic_t* interrupt);
+    // interrupt, when given, holds the number of a signal that asked the program to stop.
+    CliHost(const RunRequest& request, std::ostream& out, std::ostream& err, ProgressLine* progress,
+            const volatile std::sig_atomic_t* interrupt);
 
     void attach(CleaningJob& job) { m_job = &job; }
     bool directoryRejected() const { return m_directoryRejected; }
-    bool interrupted() const { return m_interrupted; }
+    // The signal that stopped the run, 0 when none did.
+    int stopSignal() const { return m_stopSignal; }
     void finish();
 
     bool ReadSwitch(JobSwitch which) override;
@@ -47,9 +48,12 @@ public:
 
 private:
     void message(const std::string& text);
+    void writeRow();
+    void stop();
 
     CliSwitches m_switches;
     std::string m_directory;
+    bool m_nullRecords;
     std::string m_startCaption = "开始(&G)";
     std::ostream& m_out;
     std::ostream& m_err;
@@ -60,7 +64,8 @@ private:
     std::string m_rowMarks;
     int m_marks = 0;
     bool m_directoryRejected = false;
-    bool m_interrupted = false;
+    bool m_stopped = false;
+    int m_stopSignal = 0;
 };
 
 }  // namespace tagsnip::cli

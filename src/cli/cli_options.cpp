@@ -17,15 +17,19 @@ const char* const cliUsageText =
     "  -l          list modified files only\n"
     "  -m          clean M3U playlists (\"#\" lines)\n"
     "  -p          clean PLS playlists (Title and Length entries)\n"
+    "  -0, --null  end every record with NUL instead of a line break, the path unescaped\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
     "Each listed file is one line on standard output: the ID3v1 mark, a TAB, the ID3v2\n"
     "mark, a TAB and the full path (X found, - absent, ? not examined). The last line is\n"
     "\"total mp3=N id3v1=N id3v2=N m3u=N pls=N\". Errors go to standard error.\n"
+    "In paths and errors a backslash is written \\\\, TAB \\t, line feed \\n, carriage\n"
+    "return \\r, and any other control byte or byte that is not UTF-8 \\xHH.\n"
     "\n"
-    "Exit status: 0 done, 1 at least one file could not be handled, 2 bad usage or\n"
-    "directory not found, 130 stopped by Ctrl+C.\n";
+    "Exit status: 0 done, 1 at least one file could not be handled or standard output could\n"
+    "not be written, 2 bad usage or directory not found, 128+N stopped by signal N (130\n"
+    "Ctrl+C, 129 SIGHUP, 143 SIGTERM) after the file at hand.\n";
 
 CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
     RunRequest request;
@@ -46,6 +50,8 @@ CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
                 return HelpRequest{};
             } else if (argument == "--version") {
                 return VersionRequest{};
+            } else if (argument == "-0" || argument == "--null") {
+                request.nullRecords = true;
             } else if (const auto found = switchOptions.find(argument);
                        found != switchOptions.end()) {
                 request.switches.*(found->second) = true;

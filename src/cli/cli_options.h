@@ -19,6 +19,8 @@ struct CliSwitches {
 struct RunRequest {
     CliSwitches switches;
     std::string directory;
+    // Records end in NUL and carry the path's raw bytes, instead of escaped lines.
+    bool nullRecords = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};

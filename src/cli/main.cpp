@@ -1,18 +1,45 @@
+#include "descriptor_output.h"
 #include "run_cli.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 
 namespace {
 
-volatile std::sig_atomic_t interruptRequested = 0;
+volatile std::sig_atomic_t stopSignal = 0;
 
-void onInterrupt(int) {
-    interruptRequested = 1;
+void onStopSignal(int signal) {
+    stopSignal = signal;
+}
+
+void handleStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// A closed standard descriptor would be handed to the next file the run opens, and the report
+// would be written into a user's MP3 file. Hold it with /dev/null opened read-only instead, so
+// that every write to it fails and is reported.
+void holdClosedStandardDescriptors() {
+    for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+            const int held = open("/dev/null", O_RDONLY);
+            if (held >= 0 && held != descriptor) {
+                dup2(held, descriptor);
+                close(held);
+            }
+        }
+    }
 }
 
 std::size_t terminalWidth() {
@@ -26,17 +53,17 @@ std::size_t terminalWidth() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    holdClosedStandardDescriptors();
+    handleStopSignals();
     std::ios::sync_with_stdio(false);
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    tagsnip::cli::DescriptorOutput standardOutput(STDOUT_FILENO);
+    std::ostream out(&standardOutput);
 
     tagsnip::cli::CliEnvironment environment;
-    environment.interrupt = &interruptRequested;
+    environment.interrupt = &stopSignal;
+    environment.outputError = &standardOutput.error();
     if (isatty(STDERR_FILENO) != 0) {
         environment.progressWidth = terminalWidth();
     }
-    return tagsnip::cli::runCli({argv + 1, argv + argc}, std::cout, std::cerr, environment);
+    return tagsnip::cli::runCli({argv + 1, argv + argc}, out, std::cerr, environment);
 }

@@ -2,6 +2,7 @@
 
 #include "cli_host.h"
 #include "cli_options.h"
+#include "escaping.h"
 #include "progress_line.h"
 
 #include "engine/cleaning_job.h"
@@ -10,6 +11,7 @@
 #include "engine/start_directory_store.h"
 #include "playlist/playlist_files.h"
 
+#include <cstring>
 #include <memory>
 
 namespace tagsnip::cli {
@@ -18,7 +20,9 @@ namespace {
 constexpr int exitDone = 0;
 constexpr int exitFileErrors = 1;
 constexpr int exitUsage = 2;
-constexpr int exitInterrupted = 130;
+constexpr int exitOutputFailed = 1;
+// As a shell reports a program ended by a signal; the run was stopped, not killed.
+constexpr int exitSignalBase = 128;
 
 int run(const RunRequest& request, std::ostream& out, std::ostream& err,
         const CliEnvironment& environment) {
@@ -26,8 +30,7 @@ int run(const RunRequest& request, std::ostream& out, std::ostream& err,
     if (environment.progressWidth > 0) {
         progress = std::make_unique<ProgressLine>(err, environment.progressWidth);
     }
-    CliHost host(request.switches, request.directory, out, err, progress.get(),
-                 environment.interrupt);
+    CliHost host(request, out, err, progress.get(), environment.interrupt);
     FileSystem fileSystem;
     playlist::PlaylistFiles playlists(fileSystem);
     NoStartDirectoryStore store;
@@ -43,19 +46,15 @@ int run(const RunRequest& request, std::ostream& out, std::ostream& err,
     const JobCounters& counts = job.state().counters;
     out << "total mp3=" << counts.mp3Files << " id3v1=" << counts.id3v1Tags
         << " id3v2=" << counts.id3v2Tags << " m3u=" << counts.m3uPlaylists
-        << " pls=" << counts.plsPlaylists << '\n';
-    out.flush();
-    if (host.interrupted()) {
-        return exitInterrupted;
+        << " pls=" << counts.plsPlaylists << (request.nullRecords ? '\0' : '\n');
+    if (host.stopSignal() != 0) {
+        return exitSignalBase + host.stopSignal();
     }
     return job.state().fileErrors > 0 ? exitFileErrors : exitDone;
 }
 
-}  // namespace
-
-int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-           const CliEnvironment& environment) {
-    const CliCommand command = parseCliArguments(arguments);
+int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
+               const CliEnvironment& environment) {
     if (const auto* request = std::get_if<RunRequest>(&command)) {
         return run(*request, out, err, environment);
     }
@@ -67,8 +66,27 @@ int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
         out << "tagsnip-cli " << TAGSNIP_VERSION << '\n';
         return exitDone;
     }
-    err << "tagsnip-cli: " << std::get<UsageError>(command).message << '\n' << cliUsageText;
+    err << "tagsnip-cli: " << escapeForLine(std::get<UsageError>(command).message) << '\n'
+        << cliUsageText;
     return exitUsage;
+}
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+           const CliEnvironment& environment) {
+    const int status = runCommand(parseCliArguments(arguments), out, err, environment);
+    // A report that did not arrive is a failure, whatever the run itself achieved.
+    if (out.flush()) {
+        return status;
+    }
+    err << "tagsnip-cli: write error on standard output";
+    if (environment.outputError != nullptr && *environment.outputError != 0) {
+        err << ": " << std::strerror(*environment.outputError);
+    }
+    err << '\n';
+    err.flush();
+    return exitOutputFailed;
 }
 
 }  // namespace tagsnip::cli

@@ -120,7 +120,7 @@ TEST_F(RunCliTest, InterruptFinishesTheFileAtHandAndStillPrintsTheTotal) {
     for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) {
         writeFile(dir / name, id3v2Tag(30) + mpegAudio(3));
     }
-    volatile std::sig_atomic_t interrupt = 1;
+    volatile std::sig_atomic_t interrupt = SIGINT;
     CliEnvironment environment;
     environment.interrupt = &interrupt;
     EXPECT_EQ(run({"-t2", dir.path()}, environment), 130);

@@ -422,14 +422,14 @@ void MainWindowTest::installedHelpPage() {
     makeDirectory(fixture.root / "bin");
     makeDirectory(fixture.root / "share");
     makeDirectory(fixture.root / "share/doc");
-    makeDirectory(fixture.root / "share/doc/TagSnip");
-    writeFile(fixture.root / "share/doc/TagSnip/readme.html", "<html></html>");
+    makeDirectory(fixture.root / "share/doc/tagsnip");
+    writeFile(fixture.root / "share/doc/tagsnip/readme.html", "<html></html>");
     fixture.form = std::make_unique<ui::TForm1>(fixture.services, *fixture.store,
                                                 ui::FormStartup{fixture.root / "bin/", {}});
     fixture.child<QPushButton>("help")->click();
     QCOMPARE(fixture.services.boxes.size(), std::size_t(0));
     QCOMPARE(fixture.services.opened.size(), std::size_t(1));
-    QVERIFY(fixture.services.opened[0].path().endsWith("share/doc/TagSnip/readme.html"));
+    QVERIFY(fixture.services.opened[0].path().endsWith("share/doc/tagsnip/readme.html"));
 }
 
 void MainWindowTest::browseButton() {
@@ -666,7 +666,10 @@ void MainWindowTest::manyRowsAllArriveInTheList() {
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 20000; ++i) {
-        const std::string name = "f" + std::to_string(i) + ".mp3";
+        // Not "f" + std::to_string(i): GCC 12 at -O3 sees a false overlap in that (-Wrestrict).
+        std::string name = std::to_string(i);
+        name.insert(0, 1, 'f');
+        name += ".mp3";
         form.ShowCount(CountLabel::filesfound, std::to_string(i + 1));
         form.PumpEvents();
         form.ExpandForRows();

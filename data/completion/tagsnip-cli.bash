@@ -1,0 +1,19 @@
+# bash completion for tagsnip-cli
+_tagsnip_cli() {
+    local cur=${COMP_WORDS[COMP_CWORD]} word
+    for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        case $word in
+        -h | --help | --version) return ;;
+        --) compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            return ;;
+        esac
+    done
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -i -l -m -p -0 --null -h --help --version --' -- "$cur")
+        return
+    fi
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+}
+complete -F _tagsnip_cli tagsnip-cli

@@ -1,0 +1,12 @@
+# fish completion for tagsnip-cli
+complete -c tagsnip-cli -f -a '(__fish_complete_directories)'
+complete -c tagsnip-cli -o s -d 'include subdirectories'
+complete -c tagsnip-cli -o t1 -d 'remove ID3v1 tags'
+complete -c tagsnip-cli -o t2 -d 'remove ID3v2 tags'
+complete -c tagsnip-cli -o i -d 'ignore file attributes (also work on read-only files)'
+complete -c tagsnip-cli -o l -d 'list modified files only'
+complete -c tagsnip-cli -o m -d 'clean M3U playlists'
+complete -c tagsnip-cli -o p -d 'clean PLS playlists'
+complete -c tagsnip-cli -s 0 -l null -d 'NUL-terminated records with the raw path'
+complete -c tagsnip-cli -s h -l help -d 'show the help and exit'
+complete -c tagsnip-cli -l version -d 'show the version and exit'
