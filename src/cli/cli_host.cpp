@@ -15,26 +15,7 @@ CliHost::CliHost(const RunRequest& request, std::ostream& out, std::ostream& err
       m_interrupt(interrupt) {}
 
 bool CliHost::ReadSwitch(JobSwitch which) {
-    switch (which) {
-        case JobSwitch::subdirectories:
-            return m_switches.subdirectories;
-        case JobSwitch::remove1:
-            return m_switches.remove1;
-        case JobSwitch::remove2:
-            return m_switches.remove2;
-        case JobSwitch::ignoreattributes:
-            return m_switches.ignoreattributes;
-        case JobSwitch::modonly:
-            return m_switches.modonly;
-        case JobSwitch::cleanM3U:
-            return m_switches.cleanM3U;
-        case JobSwitch::cleanPLS:
-            return m_switches.cleanPLS;
-        case JobSwitch::msgwhenfinished:
-            break;
-    }
-    // The total line takes the place of the summary box.
-    return false;
+    return m_switches[which];
 }
 
 void CliHost::PumpEvents() {

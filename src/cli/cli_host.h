@@ -51,7 +51,7 @@ private:
     void writeRow();
     void stop();
 
-    CliSwitches m_switches;
+    SwitchStates m_switches;
     std::string m_directory;
     bool m_nullRecords;
     std::string m_startCaption = "开始(&G)";

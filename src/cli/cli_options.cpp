@@ -33,11 +33,11 @@ const char* const cliUsageText =
 
 CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
     RunRequest request;
-    const std::map<std::string, bool CliSwitches::*> switchOptions = {
-        {"-s", &CliSwitches::subdirectories}, {"-t1", &CliSwitches::remove1},
-        {"-t2", &CliSwitches::remove2},       {"-i", &CliSwitches::ignoreattributes},
-        {"-l", &CliSwitches::modonly},        {"-m", &CliSwitches::cleanM3U},
-        {"-p", &CliSwitches::cleanPLS},
+    const std::map<std::string, bool SwitchStates::*> switchOptions = {
+        {"-s", &SwitchStates::subdirectories}, {"-t1", &SwitchStates::remove1},
+        {"-t2", &SwitchStates::remove2},       {"-i", &SwitchStates::ignoreattributes},
+        {"-l", &SwitchStates::modonly},        {"-m", &SwitchStates::cleanM3U},
+        {"-p", &SwitchStates::cleanPLS},
     };
     bool optionsEnded = false;
     bool haveDirectory = false;

@@ -1,23 +1,16 @@
 #pragma once
 
+#include "engine/switch_states.h"
+
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace tagsnip::cli {
 
-struct CliSwitches {
-    bool subdirectories = false;
-    bool remove1 = false;
-    bool remove2 = false;
-    bool ignoreattributes = false;
-    bool modonly = false;
-    bool cleanM3U = false;
-    bool cleanPLS = false;
-};
-
 struct RunRequest {
-    CliSwitches switches;
+    // All off unless given; the message switch stays off, the total line takes its place.
+    SwitchStates switches;
     std::string directory;
     // Records end in NUL and carry the path's raw bytes, instead of escaped lines.
     bool nullRecords = false;

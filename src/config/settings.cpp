@@ -126,10 +126,9 @@ StoreError writeStoredSettings(RegistryStore& store, StoreKey key, const WindowS
             writeInteger(store, key, "Last PosY", static_cast<std::uint32_t>(settings.posY))) {
         return error;
     }
-    const SwitchStates layout;
     for (const SwitchValue& value : switchValues) {
         const bool state = settings.switches.*value.state;
-        if (state == layout.*value.state) {
+        if (state == layoutSwitchStates.*value.state) {
             // A value that is already gone is no failure.
             (void)store.deleteValue(key, value.name);
         } else if (StoreError error = writeInteger(store, key, value.name, state ? 1 : 0)) {

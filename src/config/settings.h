@@ -2,6 +2,7 @@
 
 #include "engine/process_flags.h"
 #include "engine/start_directory_store.h"
+#include "engine/switch_states.h"
 #include "message_callback.h"
 #include "registry_store.h"
 
@@ -13,21 +14,9 @@ namespace tagsnip {
 inline constexpr const char* SettingsKey = "\\Software\\Tallowmere\\TAGSNIP\\";
 inline constexpr const char* MakerKey = "\\Software\\Tallowmere\\";
 
-// The eight switches of the main window, with the states of its layout.
-struct SwitchStates {
-    bool subdirectories = true;
-    bool remove1 = true;
-    bool remove2 = true;
-    bool ignoreattributes = false;
-    bool modonly = true;
-    bool msgwhenfinished = true;
-    bool cleanM3U = true;
-    bool cleanPLS = true;
-};
-
 // What the store keeps of the main window: the window copies its controls in and back out.
 struct WindowSettings {
-    SwitchStates switches;
+    SwitchStates switches = layoutSwitchStates;
     std::string directory;
     int posX = 221;
     int posY = 128;

@@ -1,20 +1,10 @@
 #pragma once
 
+#include "switch_states.h"
+
 #include <string>
 
 namespace tagsnip {
-
-// The eight switches of a run; the host answers for their state at the moment of each reading.
-enum class JobSwitch {
-    subdirectories,
-    remove1,
-    remove2,
-    ignoreattributes,
-    modonly,
-    msgwhenfinished,
-    cleanM3U,
-    cleanPLS,
-};
 
 // The five count labels.
 enum class CountLabel {
@@ -31,6 +21,7 @@ class JobHost {
 public:
     virtual ~JobHost() = default;
 
+    // The switch's state at the moment of each reading.
     virtual bool ReadSwitch(JobSwitch which) = 0;
     virtual std::string ReadDirectory() = 0;
     virtual void SetDirectory(const std::string& text) = 0;

@@ -270,15 +270,9 @@ void TForm1::runStartUp(const std::vector<std::string>& arguments) {
 
 WindowSettings TForm1::windowSettings() const {
     WindowSettings settings;
-    SwitchStates& switches = settings.switches;
-    switches.subdirectories = m_subdirectories->isChecked();
-    switches.remove1 = m_remove1->isChecked();
-    switches.remove2 = m_remove2->isChecked();
-    switches.ignoreattributes = m_ignoreattributes->isChecked();
-    switches.modonly = m_modonly->isChecked();
-    switches.msgwhenfinished = m_msgwhenfinished->isChecked();
-    switches.cleanM3U = m_cleanM3U->isChecked();
-    switches.cleanPLS = m_cleanPLS->isChecked();
+    for (const JobSwitch which : allSwitches) {
+        settings.switches[which] = switchBox(which)->isChecked();
+    }
     settings.directory = directoryBytes();
     settings.posX = x();
     settings.posY = y();
@@ -293,14 +287,9 @@ void TForm1::applySettings(const WindowSettings& settings) {
 }
 
 void TForm1::applySwitches(const SwitchStates& switches) {
-    m_subdirectories->setChecked(switches.subdirectories);
-    m_remove1->setChecked(switches.remove1);
-    m_remove2->setChecked(switches.remove2);
-    m_ignoreattributes->setChecked(switches.ignoreattributes);
-    m_modonly->setChecked(switches.modonly);
-    m_msgwhenfinished->setChecked(switches.msgwhenfinished);
-    m_cleanM3U->setChecked(switches.cleanM3U);
-    m_cleanPLS->setChecked(switches.cleanPLS);
+    for (const JobSwitch which : allSwitches) {
+        switchBox(which)->setChecked(switches[which]);
+    }
 }
 
 void TForm1::startClick() {
@@ -366,25 +355,29 @@ void TForm1::CleanRegistryClick() {
 }
 
 bool TForm1::ReadSwitch(JobSwitch which) {
+    return switchBox(which)->isChecked();
+}
+
+QCheckBox* TForm1::switchBox(JobSwitch which) const {
     switch (which) {
         case JobSwitch::subdirectories:
-            return m_subdirectories->isChecked();
+            return m_subdirectories;
         case JobSwitch::remove1:
-            return m_remove1->isChecked();
+            return m_remove1;
         case JobSwitch::remove2:
-            return m_remove2->isChecked();
+            return m_remove2;
         case JobSwitch::ignoreattributes:
-            return m_ignoreattributes->isChecked();
+            return m_ignoreattributes;
         case JobSwitch::modonly:
-            return m_modonly->isChecked();
+            return m_modonly;
         case JobSwitch::msgwhenfinished:
-            return m_msgwhenfinished->isChecked();
+            return m_msgwhenfinished;
         case JobSwitch::cleanM3U:
-            return m_cleanM3U->isChecked();
+            return m_cleanM3U;
         case JobSwitch::cleanPLS:
-            return m_cleanPLS->isChecked();
+            break;
     }
-    return false;
+    return m_cleanPLS;
 }
 
 std::string TForm1::ReadDirectory() {

@@ -109,6 +109,7 @@ private:
     WindowSettings windowSettings() const;
     void applySettings(const WindowSettings& settings);
     void applySwitches(const SwitchStates& switches);
+    QCheckBox* switchBox(JobSwitch which) const;
     void message(MessageKind kind, const std::string& text);
     std::string directoryBytes() const;
 
