@@ -16,14 +16,23 @@ function(tagsnip_target_defaults target)
     endif()
 endfunction()
 
-# One test executable per area, registered with CTest.
+include(GoogleTest)
+
+# One test executable per area; CTest sees each of its tests on its own, so that `ctest -j`
+# runs them side by side. A Qt Test executable names its test classes (CLASSES), each run alone
+# by giving its name as the first argument; a GoogleTest one is asked for its tests.
 function(tagsnip_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;ENVIRONMENT;CLASSES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     tagsnip_target_defaults(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
-    add_test(NAME ${name} COMMAND ${name})
-    if(ARG_ENVIRONMENT)
-        set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+    if(NOT ARG_CLASSES)
+        gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+                             PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+        return()
     endif()
+    foreach(class IN LISTS ARG_CLASSES)
+        add_test(NAME ${name}.${class} COMMAND ${name} ${class})
+        set_tests_properties(${name}.${class} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endforeach()
 endfunction()

@@ -286,7 +286,7 @@ TEST_F(DirectoryWalkTest, CleanUpDuringTheRunKeepsListedPaths) {
     EXPECT_EQ(host.counts[CountLabel::filesfound], "0");
 }
 
-TEST_F(DirectoryWalkTest, UnreadableSubdirectoryGivesAnEmptyPass) {
+TEST_F(DirectoryWalkTest, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "root reads every directory";
     }
@@ -295,6 +295,9 @@ TEST_F(DirectoryWalkTest, UnreadableSubdirectoryGivesAnEmptyPass) {
     host.set(JobSwitch::subdirectories, true);
     run();
     EXPECT_EQ(host.rows.size(), 1u);
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Could not read directory " + dir / "locked/" +
+                                                    " - Error #13"});
+    EXPECT_EQ(state().fileErrors, 1u);
 }
 
 }  // namespace
