@@ -16,6 +16,16 @@ function(tagsnip_target_defaults target)
     endif()
 endfunction()
 
+# What links a library reaches its headers as "<folder>/<header>.h" and nothing else of src/:
+# the include root holds only a link to the library's own folder, so that, say, the engine
+# including a window header or Qt fails to compile.
+function(tagsnip_library_headers target folder)
+    set(root ${PROJECT_BINARY_DIR}/include/${folder})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+    target_include_directories(${target} PUBLIC ${root})
+endfunction()
+
 include(GoogleTest)
 
 # One test executable per area; CTest sees each of its tests on its own, so that `ctest -j`
