@@ -52,7 +52,8 @@ public:
     DeepTree(const std::string& root, int levels, std::size_t nameLength) : m_root(root) {
         test::makeDirectory(root);
         for (int level = 1; level <= levels; ++level) {
-            std::string name = "d" + std::to_string(level);
+            std::string name(1, 'd');
+            name += std::to_string(level);
             name.resize(nameLength, 'x');
             m_names.push_back(name);
         }
