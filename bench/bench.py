@@ -72,7 +72,8 @@ def command_for(tool, work, args):
     if tool == "cp -a":
         return ["cp", "-a", work, work + ".copy"]
     if tool.startswith("ideal"):
-        return [args.ideal, "--" + tool.split()[1], work]
+        # "ideal batch --files 256": options after the mode go to ideal_strip as they are.
+        return [args.ideal, "--" + tool.split()[1]] + tool.split()[2:] + [work]
     raise ValueError(tool)
 
 
