@@ -225,6 +225,8 @@ def summary(results, reference="tagsnip-cli"):
                 "%.2f" % (own_cpu / mid[1]) if mid and mid[1] > 0 else "-", ideals or "-"))
             if name.startswith("scale-"):
                 scale.append((name, files, cache, medians))
+    if len(lines) == 4 and not scale:
+        return ""
     if scale:
         lines += ["", "### Scale series: files/s from the median durable time",
                   "", "| set | cache | tool | files/s | × files/s at the smallest step |",
@@ -298,10 +300,12 @@ def main():
         tables.append(table)
         results.append(medians)
         print(tables[-1], flush=True)
-    tables.append(summary(results))
+    summaries = [summary(results)]
     if args.other_cli:
-        tables.append(summary(results, "tagsnip-cli (other build)"))
-    print("\n".join(tables[-2 if args.other_cli else -1:]), flush=True)
+        summaries.append(summary(results, "tagsnip-cli (other build)"))
+    summaries = [text for text in summaries if text]
+    tables += summaries
+    print("\n".join(summaries), flush=True)
     if args.out:
         with open(args.out, "w") as f:
             f.write("\n".join(tables))
