@@ -6,7 +6,10 @@ untimed) and is timed until its results are durable: the figure includes a `sync
 ends, and the time without that `sync` is shown beside it. Tools take turns within each
 repetition, so that noise from other work on the machine spreads over all of them. The first
 repetition of every tool is checked against the manifest: every tag gone, the audio bytes
-identical, the mode kept.
+identical, the mode kept. With --cold every tool also runs on a copy whose page cache (and dentry
+and inode caches) were dropped after the copy and its sync (as root; otherwise said and skipped).
+A summary at the end gives, per set, tagsnip-cli's median durable time as a ratio to mid3v2's and
+to each ideal baseline's, warm and cold, and the files/s of the scale series.
 """
 
 import argparse
@@ -23,6 +26,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 # name: (files, audio bytes per file, tree depth, cover pictures)
 SETS = {
+    "300x1MiB": (300, 1_000_000, 1, True),
+    "2000x20KB": (2000, 20_000, 2, False),
+    "60x8MiB": (60, 8_000_000, 1, True),
     "1000x1MiB": (1000, 1_000_000, 1, True),
     "200x8MiB": (200, 8_000_000, 1, True),
     "5000x20KB": (5000, 20_000, 2, False),
@@ -33,7 +39,9 @@ SETS = {
 PEERS = ["mid3v2", "eyeD3", "id3v2", "ffmpeg"]
 # ffmpeg remuxes one file per process (about 75 ms each here): one repetition, large files only.
 SLOW = {"ffmpeg": ("1000x1MiB", "200x8MiB")}
-BASELINES = ["cp -a", "ideal sync", "ideal sync-early", "ideal no-sync", "ideal in-place"]
+BASELINES = ["cp -a", "ideal sync", "ideal sync-early", "ideal no-sync", "ideal batch",
+             "ideal batch-fdatasync", "ideal in-place"]
+DEFAULT_SETS = "300x1MiB,2000x20KB,60x8MiB,1000x1MiB,200x8MiB,5000x20KB,scale-1000,scale-10000"
 
 FFMPEG_LOOP = r"""
 find "$1" -name '*.mp3' -print0 | while IFS= read -r -d '' f; do
@@ -64,7 +72,8 @@ def command_for(tool, work, args):
     if tool == "cp -a":
         return ["cp", "-a", work, work + ".copy"]
     if tool.startswith("ideal"):
-        return [args.ideal, "--" + tool.split()[1], work]
+        # "ideal batch --files 256": options after the mode go to ideal_strip as they are.
+        return [args.ideal, "--" + tool.split()[1]] + tool.split()[2:] + [work]
     raise ValueError(tool)
 
 
@@ -123,15 +132,19 @@ def check(work, entries):
     return problems
 
 
-def fresh_copy(master, work):
+def fresh_copy(master, work, cold):
     for path in (work, work + ".copy"):
         shutil.rmtree(path, ignore_errors=True)
     run(["cp", "-a", master, work])
     run(["sync"])
+    if cold:
+        # 3: the page cache and the dentry and inode caches, so that the walk reads the disk too.
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
 
 
-def time_tool(tool, master, work, args):
-    fresh_copy(master, work)
+def time_tool(tool, master, work, args, cold=False):
+    fresh_copy(master, work, cold)
     command = command_for(tool, work, args)
     cpu = children_cpu()
     start = time.perf_counter()
@@ -153,27 +166,81 @@ def corpus_bytes(master):
 
 
 def bench_set(name, tools, args):
+    """The tables of one set (warm, then cold with --cold) and its medians for the summary."""
     master, manifest = make_corpus(name, args.data)
     entries = read_manifest(manifest)
     megabytes = corpus_bytes(master) / 1e6
     work = os.path.join(args.data, "work")
-    times = {tool: [] for tool in tools}
+    caches = ["warm", "cold"] if args.cold else ["warm"]
+    times = {(tool, cache): [] for tool in tools for cache in caches}
     verdicts = {}
+    load = [os.getloadavg()[0]]
     for rep in range(args.reps):
         for tool in tools:
             reps = 1 if tool in SLOW else args.peer_reps if tool in PEERS else args.reps
             if rep >= reps:
                 continue
-            times[tool].append(time_tool(tool, master, work, args))
-            print("  %-12s %-15s rep %d: %.3f s durable, %.3f s without sync, %.2f CPU s" % (
-                name, tool, rep + 1, *times[tool][-1]), file=sys.stderr, flush=True)
-            if rep == 0 and tool != "cp -a":
-                problems = check(work, entries)
-                verdicts[tool] = "ok" if not problems else ", ".join(
-                    "%d %s" % (n, kind) for kind, n in sorted(problems.items()))
+            for cache in caches:
+                runs = times[(tool, cache)]
+                runs.append(time_tool(tool, master, work, args, cache == "cold"))
+                print("  %-12s %-21s %s rep %d: %.3f s durable, %.3f s without sync, %.2f CPU s"
+                      % (name, tool, cache, rep + 1, *runs[-1]), file=sys.stderr, flush=True)
+                if rep == 0 and cache == "warm" and tool != "cp -a":
+                    problems = check(work, entries)
+                    verdicts[tool] = "ok" if not problems else ", ".join(
+                        "%d %s" % (n, kind) for kind, n in sorted(problems.items()))
+    load.append(os.getloadavg()[0])
     shutil.rmtree(work, ignore_errors=True)
     shutil.rmtree(work + ".copy", ignore_errors=True)
-    return report(name, len(entries), megabytes, tools, times, verdicts)
+    tables = []
+    medians = {}
+    for cache in caches:
+        by_tool = {tool: times[(tool, cache)] for tool in tools}
+        title = name if cache == "warm" else name + " (cold cache)"
+        tables.append(report(title, len(entries), megabytes, tools, by_tool, verdicts))
+        for tool in tools:
+            medians[(tool, cache)] = (statistics.median(t[0] for t in by_tool[tool]),
+                                      statistics.median(t[2] for t in by_tool[tool]))
+    note = "Load average (1 min) at start and end of the set: %.2f, %.2f\n" % tuple(load)
+    return "\n".join(tables) + "\n" + note, (name, len(entries), caches, medians)
+
+
+def summary(results, reference="tagsnip-cli"):
+    """tagsnip-cli's median durable time over mid3v2's and each ideal baseline's, per set."""
+    lines = ["### Summary: %s median durable time as a ratio to each (below 1: faster)" % reference,
+             "", "| set | cache | %s s | × mid3v2 | CPU × mid3v2 | × ideal baselines |" % reference,
+             "|---|---|---|---|---|---|"]
+    scale = []
+    for name, files, caches, medians in results:
+        for cache in caches:
+            if (reference, cache) not in medians:
+                continue
+            own, own_cpu = medians[(reference, cache)]
+            mid = medians.get(("mid3v2", cache))
+            ideals = ", ".join("%s %.2f" % (tool.split(" ", 1)[1], own / m[0])
+                               for (tool, c), m in medians.items()
+                               if c == cache and tool.startswith("ideal") and m[0] > 0)
+            lines.append("| %s | %s | %.3f | %s | %s | %s |" % (
+                name, cache, own, "%.2f" % (own / mid[0]) if mid else "-",
+                "%.2f" % (own_cpu / mid[1]) if mid and mid[1] > 0 else "-", ideals or "-"))
+            if name.startswith("scale-"):
+                scale.append((name, files, cache, medians))
+    if len(lines) == 4 and not scale:
+        return ""
+    if scale:
+        lines += ["", "### Scale series: files/s from the median durable time",
+                  "", "| set | cache | tool | files/s | × files/s at the smallest step |",
+                  "|---|---|---|---|---|"]
+        first = {}
+        for name, files, cache, medians in scale:
+            for (tool, c), m in medians.items():
+                if c != cache:
+                    continue
+                rate = files / m[0]
+                first.setdefault((tool, cache), rate)
+                lines.append("| %s | %s | %s | %.0f | %.2f |" % (
+                    name, cache, tool, rate, rate / first[(tool, cache)]))
+    return "\n".join(lines) + "\n"
 
 
 def report(name, files, megabytes, tools, times, verdicts):
@@ -202,14 +269,20 @@ def main():
     parser.add_argument("--other-cli", help="a second tagsnip-cli build timed beside the first")
     parser.add_argument("--ideal", required=True)
     parser.add_argument("--data", required=True)
-    parser.add_argument("--sets", default="1000x1MiB,200x8MiB,5000x20KB,scale-1000,scale-10000")
+    parser.add_argument("--sets", default=DEFAULT_SETS)
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--peer-reps", type=int, default=3)
-    parser.add_argument("--scale-tools", default="tagsnip-cli,ideal sync,cp -a",
+    parser.add_argument("--scale-tools", default="tagsnip-cli,ideal sync,ideal batch,cp -a",
                         help="tools timed on the scale series")
     parser.add_argument("--tools", default=",".join(["tagsnip-cli"] + PEERS + BASELINES))
+    parser.add_argument("--cold", action="store_true",
+                        help="also time every tool with the caches dropped after the copy (root)")
     parser.add_argument("--out", help="also write the tables here")
     args = parser.parse_args()
+    if args.cold and os.geteuid() != 0:
+        print("--cold needs root to drop the page cache: cold runs skipped, warm only",
+              flush=True)
+        args.cold = False
 
     if args.other_cli:
         args.tools = args.tools.replace("tagsnip-cli", "tagsnip-cli,tagsnip-cli (other build)", 1)
@@ -217,13 +290,22 @@ def main():
     available = [t for t in args.tools.split(",")
                  if t.split()[0] in ("tagsnip-cli", "ideal", "cp") or shutil.which(t)]
     tables = []
+    results = []
     for name in args.sets.split(","):
         tools = available
         if name.startswith("scale-"):
             tools = [t for t in available if t in args.scale_tools.split(",")]
         tools = [t for t in tools if t not in SLOW or name in SLOW[t]]
-        tables.append(bench_set(name, tools, args))
+        table, medians = bench_set(name, tools, args)
+        tables.append(table)
+        results.append(medians)
         print(tables[-1], flush=True)
+    summaries = [summary(results)]
+    if args.other_cli:
+        summaries.append(summary(results, "tagsnip-cli (other build)"))
+    summaries = [text for text in summaries if text]
+    tables += summaries
+    print("\n".join(summaries), flush=True)
     if args.out:
         with open(args.out, "w") as f:
             f.write("\n".join(tables))

@@ -1,8 +1,10 @@
 #!/bin/bash
 # The benchmark in one command: installs the peers and corpus tools (as root, when missing),
 # builds tagsnip-cli and the ideal baseline, makes the corpora once, and prints the tables.
-#   bench/run.sh [--full] [bench.py options...]
+#   bench/run.sh [--full] [--sets A,B,...] [bench.py options...]
 #     --full   adds the 100,000-file step of the scale series (about 2 GB more, much longer)
+#     --sets   only these sets, e.g. the three target corpora:
+#              bench/run.sh --sets 300x1MiB,2000x20KB,60x8MiB --reps 3 --cold
 # Corpora and results live in build-bench/ (BENCH_DATA overrides); results.md holds the tables.
 set -euo pipefail
 
@@ -24,11 +26,18 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-sets=1000x1MiB,200x8MiB,5000x20KB,scale-1000,scale-10000
-if [ "${1:-}" = --full ]; then
-    sets=$sets,scale-100000
+sets=300x1MiB,2000x20KB,60x8MiB,1000x1MiB,200x8MiB,5000x20KB,scale-1000,scale-10000
+full=
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --full) full=,scale-100000 ;;
+    --sets) sets=$2; shift ;;
+    --sets=*) sets=${1#--sets=} ;;
+    *) break ;;
+    esac
     shift
-fi
+done
+sets=$sets$full
 
 mkdir -p "$data"
 cmake -S "$root" -B "$data/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
