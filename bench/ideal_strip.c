@@ -75,11 +75,16 @@ static int move_to_front(int fd, off_t from, off_t length) {
     return ftruncate(fd, to);
 }
 
-static int replace(const char* path, int fd, const struct stat* st, off_t keep, off_t end) {
+/* An unnamed file in the directory of path, on the same file system as it. */
+static int open_temporary_beside(const char* path) {
     char directory[4096];
     const char* slash = strrchr(path, '/');
     snprintf(directory, sizeof directory, "%.*s", (int)(slash - path), path);
-    int tmp = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    return open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+static int replace(const char* path, int fd, const struct stat* st, off_t keep, off_t end) {
+    int tmp = open_temporary_beside(path);
     if (tmp < 0) {
         return fail(path, "O_TMPFILE");
     }
@@ -91,7 +96,8 @@ static int replace(const char* path, int fd, const struct stat* st, off_t keep, 
     }
     char proc[64], name[4200];
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", tmp);
-    snprintf(name, sizeof name, "%s/.ideal-%d", directory, (int)getpid());
+    const char* slash = strrchr(path, '/');
+    snprintf(name, sizeof name, "%.*s/.ideal-%d", (int)(slash - path), path, (int)getpid());
     ok = linkat(AT_FDCWD, proc, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 && rename(name, path) == 0;
     close(tmp);
     return ok ? 0 : fail(path, "rename");
@@ -203,10 +209,7 @@ static void enqueue(const char* path, int fd, int renamed, const struct stat* st
 }
 
 static int replace_batched(const char* path, int fd, const struct stat* st, off_t keep, off_t end) {
-    char directory[4096];
-    const char* slash = strrchr(path, '/');
-    snprintf(directory, sizeof directory, "%.*s", (int)(slash - path), path);
-    int tmp = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int tmp = open_temporary_beside(path);
     if (tmp < 0) {
         return fail(path, "O_TMPFILE");
     }

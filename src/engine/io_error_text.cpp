@@ -7,11 +7,8 @@
 namespace tagsnip {
 
 std::string ioErrorText(std::error_code error) {
-    if (error == EngineError::readBeyondEnd) {
-        return "Read beyond end of file";
-    }
-    if (error == EngineError::changedMeanwhile) {
-        return "changed by another program meanwhile";
+    if (error.category() == make_error_code(EngineError::readBeyondEnd).category()) {
+        return error.message();
     }
     switch (error.value()) {
         case ENOENT:

@@ -1,10 +1,10 @@
 #include "cli_process.h"
 #include "mp3_library.h"
+#include "name_exchange.h"
 #include "support/mp3_bytes.h"
 #include "support/temp_dir.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,19 +67,9 @@ void expectOnlyChangedReports(const CliResult& result, const std::string& path) 
 
 // Blocks until someone opens name in the watched directory, or stop is set.
 bool waitForOpen(int watch, const std::string& name, const std::atomic<bool>& stop) {
-    alignas(inotify_event) char buffer[4096];
     while (!stop.load()) {
-        pollfd ready{watch, POLLIN, 0};
-        if (poll(&ready, 1, 20) <= 0) {
-            continue;
-        }
-        const ssize_t n = read(watch, buffer, sizeof buffer);
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->len > 0 && name == event->name) {
-                return true;
-            }
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (visitNamedEvents(watch, 20, [&](const char* opened) { return name == opened; })) {
+            return true;
         }
     }
     return false;

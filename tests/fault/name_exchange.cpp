@@ -25,6 +25,24 @@ NameExchanger::NameExchanger(std::vector<std::pair<std::string, std::string>> pa
     });
 }
 
+bool visitNamedEvents(int watch, int timeoutMs,
+                      const std::function<bool(const char* name)>& visit) {
+    pollfd ready{watch, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) {
+        return false;
+    }
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t n = read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0 && visit(event->name)) {
+            return true;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    return false;
+}
+
 NameExchanger::~NameExchanger() {
     stop();
 }
@@ -42,22 +60,15 @@ ExchangeOnTouch::ExchangeOnTouch(const std::string& directory,
     : m_pairs(std::move(pairs)), m_watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
     inotify_add_watch(m_watch, directory.c_str(), IN_OPEN | IN_ATTRIB);
     m_thread = std::thread([this] {
-        alignas(inotify_event) char buffer[4096];
         while (!m_stop.load()) {
-            pollfd ready{m_watch, POLLIN, 0};
-            if (poll(&ready, 1, 10) <= 0) {
-                continue;
-            }
-            const ssize_t n = read(m_watch, buffer, sizeof buffer);
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            visitNamedEvents(m_watch, 10, [this](const char* name) {
                 for (const auto& [first, second] : m_pairs) {
-                    if (event->len > 0 && first.ends_with(std::string("/") + event->name)) {
+                    if (first.ends_with(std::string("/") + name)) {
                         m_exchanges += exchangeNames(first, second) ? 1 : 0;
                     }
                 }
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
+                return false;
+            });
         }
     });
 }

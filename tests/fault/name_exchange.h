@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -10,6 +11,10 @@ namespace tagsnip::fault {
 
 // Swaps both names atomically (renameat2 RENAME_EXCHANGE): at every instant each name exists.
 bool exchangeNames(const std::string& first, const std::string& second);
+
+// Waits up to timeoutMs for events on an inotify descriptor and hands the name of each event
+// that has one to visit; true as soon as visit says so.
+bool visitNamedEvents(int watch, int timeoutMs, const std::function<bool(const char* name)>& visit);
 
 // Exchanges each pair of names over and over on a thread of its own until stopped, so that a
 // directory or a file turns into a link and back again at any moment of a run.
