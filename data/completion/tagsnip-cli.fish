@@ -7,6 +7,7 @@ complete -c tagsnip-cli -o i -d 'ignore file attributes (also work on read-only 
 complete -c tagsnip-cli -o l -d 'list modified files only'
 complete -c tagsnip-cli -o m -d 'clean M3U playlists'
 complete -c tagsnip-cli -o p -d 'clean PLS playlists'
+complete -c tagsnip-cli -s x -l one-file-system -d 'do not enter folders on other file systems'
 complete -c tagsnip-cli -s 0 -l null -d 'NUL-terminated records with the raw path'
 complete -c tagsnip-cli -s h -l help -d 'show the help and exit'
 complete -c tagsnip-cli -l version -d 'show the version and exit'

@@ -9,6 +9,7 @@ CliHost::CliHost(const RunRequest& request, std::ostream& out, std::ostream& err
     : m_switches(request.switches),
       m_directory(request.directory),
       m_nullRecords(request.nullRecords),
+      m_oneFileSystem(request.oneFileSystem),
       m_out(out),
       m_err(err),
       m_progress(progress),

@@ -45,6 +45,7 @@ public:
     void ShowError(const std::string& text) override { message(text); }
     void FocusWindow() override {}
     void EndProgram() override {}
+    bool StaysOnOneFileSystem() override { return m_oneFileSystem; }
 
 private:
     void message(const std::string& text);
@@ -54,6 +55,7 @@ private:
     SwitchStates m_switches;
     std::string m_directory;
     bool m_nullRecords;
+    bool m_oneFileSystem;
     std::string m_startCaption = "开始(&G)";
     std::ostream& m_out;
     std::ostream& m_err;

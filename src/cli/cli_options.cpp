@@ -17,6 +17,8 @@ const char* const cliUsageText =
     "  -l          list modified files only\n"
     "  -m          clean M3U playlists (\"#\" lines)\n"
     "  -p          clean PLS playlists (Title and Length entries)\n"
+    "  -x, --one-file-system\n"
+    "              do not enter folders on other file systems\n"
     "  -0, --null  end every record with NUL instead of a line break, the path unescaped\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
@@ -52,6 +54,8 @@ CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
                 return VersionRequest{};
             } else if (argument == "-0" || argument == "--null") {
                 request.nullRecords = true;
+            } else if (argument == "-x" || argument == "--one-file-system") {
+                request.oneFileSystem = true;
             } else if (const auto found = switchOptions.find(argument);
                        found != switchOptions.end()) {
                 request.switches.*(found->second) = true;

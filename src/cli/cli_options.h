@@ -14,6 +14,8 @@ struct RunRequest {
     std::string directory;
     // Records end in NUL and carry the path's raw bytes, instead of escaped lines.
     bool nullRecords = false;
+    // Folders on other file systems than the directory's are left out, as find -xdev does.
+    bool oneFileSystem = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};

@@ -12,6 +12,14 @@ std::string refusalText(const std::string& path, const AtomicReplacement::Failur
             return path + " - owner or group cannot be kept, file not changed!";
         case AtomicReplacement::Stage::changed:
             return path + " - changed by another program meanwhile, file not changed!";
+        case AtomicReplacement::Stage::inUse:
+            return path + " - " + make_error_code(EngineError::inUse).message() +
+                   ", file not changed!";
+        case AtomicReplacement::Stage::fileLocked:
+            return path + " - " + make_error_code(EngineError::locked).message() +
+                   ", file not changed!";
+        case AtomicReplacement::Stage::folderLocked:
+            return path + " - folder is immutable or append-only, file not changed!";
         case AtomicReplacement::Stage::attributes:
             if (failure.attribute.empty()) {
                 return {};
@@ -25,10 +33,11 @@ std::string refusalText(const std::string& path, const AtomicReplacement::Failur
 
 AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, int directoryFd,
                                      std::string targetName, const std::string& temporaryName,
-                                     const FileStatus& original)
+                                     int originalFd, const FileStatus& original)
     : m_fileSystem(fileSystem),
       m_directoryFd(directoryFd),
       m_targetName(std::move(targetName)),
+      m_originalFd(originalFd),
       m_original(original),
       m_temporaryName(temporaryName) {}
 
@@ -67,15 +76,60 @@ bool AtomicReplacement::create(Failure& failure) {
         return fail(failure, Stage::owner,
                     std::make_error_code(std::errc::operation_not_permitted));
     }
+    if (!refuseLocked(failure)) {
+        return false;
+    }
     const std::error_code error = withFreeName([&] {
         return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, m_fd, m_named);
     });
     if (error) {
         return fail(failure, Stage::create, error);
     }
-    // Also when the owner is ours: the group of a new file may be its directory's.
-    if (const auto ownerError = m_fileSystem.setOwnerOf(m_fd, m_original.owner, m_original.group)) {
-        return fail(failure, Stage::owner, ownerError);
+    return takeOwnerAndFlags(failure);
+}
+
+// Before anything is created, as the rename would fail on a locked file or in a locked folder
+// and leave a complete copy behind. Returns false once it has refused.
+bool AtomicReplacement::refuseLocked(Failure& failure) {
+    const auto locked = std::make_error_code(std::errc::operation_not_permitted);
+    if (const auto error = m_fileSystem.inodeFlags(m_originalFd, m_originalFlags)) {
+        return fail(failure, Stage::fileLocked, error);
+    }
+    if (forbidsChange(m_originalFlags)) {
+        return fail(failure, Stage::fileLocked, locked);
+    }
+    unsigned folderFlags = 0;
+    if (const auto error = m_fileSystem.inodeFlags(m_directoryFd, folderFlags)) {
+        return fail(failure, Stage::folderLocked, error);
+    }
+    if (forbidsChange(folderFlags)) {
+        return fail(failure, Stage::folderLocked, locked);
+    }
+    return true;
+}
+
+// Owner and group first, also when the owner is ours (the group of a new file may be its
+// directory's); a call that would change nothing is not made, so that a file system that
+// cannot make it (FAT) is no reason to refuse.
+bool AtomicReplacement::takeOwnerAndFlags(Failure& failure) {
+    if (const auto error = m_fileSystem.statusOf(m_fd, m_created)) {
+        return fail(failure, Stage::create, error);
+    }
+    if (m_created.owner != m_original.owner || m_created.group != m_original.group) {
+        if (const auto error = m_fileSystem.setOwnerOf(m_fd, m_original.owner, m_original.group)) {
+            return fail(failure, Stage::owner, error);
+        }
+    }
+    unsigned createdFlags = 0;
+    if (const auto error = m_fileSystem.inodeFlags(m_fd, createdFlags)) {
+        return fail(failure, Stage::attributes, error);
+    }
+    const unsigned wanted =
+        (createdFlags & ~carriedInodeFlags(~0U)) | carriedInodeFlags(m_originalFlags);
+    if (wanted != createdFlags) {
+        if (const auto error = m_fileSystem.setInodeFlags(m_fd, wanted)) {
+            return fail(failure, Stage::attributes, error);
+        }
     }
     return true;
 }
@@ -87,19 +141,21 @@ std::error_code AtomicReplacement::nameTemporary() {
     return error;
 }
 
-bool AtomicReplacement::commit(int originalFd, Failure& failure) {
-    return finish(originalFd, failure) && flush(failure) && install(failure);
+bool AtomicReplacement::commit(Failure& failure) {
+    return finish(failure) && flush(failure) && install(failure);
 }
 
-bool AtomicReplacement::finish(int originalFd, Failure& failure) {
+bool AtomicReplacement::finish(Failure& failure) {
     // After the content: writing may drop attributes such as file capabilities, and the mode
     // comes last so that the set-id bits survive.
     if (const auto error =
-            m_fileSystem.copyExtendedAttributes(originalFd, m_fd, failure.attribute)) {
+            m_fileSystem.copyExtendedAttributes(m_originalFd, m_fd, failure.attribute)) {
         return fail(failure, Stage::attributes, error);
     }
-    if (const auto error = m_fileSystem.setModeOf(m_fd, m_original.mode)) {
-        return fail(failure, Stage::attributes, error);
+    if (m_created.mode != m_original.mode) {
+        if (const auto error = m_fileSystem.setModeOf(m_fd, m_original.mode)) {
+            return fail(failure, Stage::attributes, error);
+        }
     }
     return true;
 }
@@ -125,6 +181,11 @@ bool AtomicReplacement::install(Failure& failure) {
     if (!sameFileUnchanged(m_original, now)) {
         return fail(failure, Stage::changed, EngineError::changedMeanwhile);
     }
+    // A program that opened the file for writing since is held up in its open until the lease
+    // is gone; its writes must land in the file that the path still names.
+    if (m_leased && !m_fileSystem.leaseHeld(m_originalFd)) {
+        return fail(failure, Stage::inUse, EngineError::inUse);
+    }
     if (const auto error = m_fileSystem.renameAt(m_directoryFd, m_temporaryName, m_targetName)) {
         return fail(failure, Stage::rename, error);
     }
@@ -140,6 +201,10 @@ void AtomicReplacement::abandon() {
     }
     m_fileSystem.close(m_fd);
     m_fd = -1;
+    if (m_ownsOriginal) {
+        m_fileSystem.close(m_originalFd);
+        m_ownsOriginal = false;
+    }
 }
 
 }  // namespace tagsnip

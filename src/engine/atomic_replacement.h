@@ -11,11 +11,25 @@ namespace tagsnip {
 // file at every moment: the content goes to a temporary file in the same directory that nobody
 // else can reach, takes over the original's owner, group, extended attributes and mode, is
 // flushed, and is renamed over the original in one step, unless the original was replaced or
-// written to meanwhile. Until install() succeeds the original is untouched; an abandoned
-// replacement leaves nothing behind.
+// written to meanwhile, or another program opened it for writing while a lease was held on it.
+// Only what differs is changed on the new file, so that a file system that cannot change an
+// owner or a mode still takes files that need no such change. Until install() succeeds the
+// original is untouched; an abandoned replacement leaves nothing behind.
 class AtomicReplacement {
 public:
-    enum class Stage { create, owner, attributes, copy, flush, changed, rename };
+    enum class Stage {
+        create,
+        owner,
+        // The file's or its folder's immutable or append-only flag.
+        fileLocked,
+        folderLocked,
+        attributes,
+        copy,
+        flush,
+        changed,
+        inUse,
+        rename,
+    };
     struct Failure {
         Stage stage = Stage::create;
         std::error_code error;
@@ -24,27 +38,35 @@ public:
     };
 
     // directoryFd holds the target, name; temporaryName is the name the new content briefly
-    // carries beside it; original is the target's status when it was opened.
+    // carries beside it; originalFd is the target as it was opened, original its status then.
+    // originalFd must stay open until the replacement is installed or abandoned.
     AtomicReplacement(FileSystem& fileSystem, int directoryFd, std::string targetName,
-                      const std::string& temporaryName, const FileStatus& original);
+                      const std::string& temporaryName, int originalFd, const FileStatus& original);
     ~AtomicReplacement();
     AtomicReplacement(const AtomicReplacement&) = delete;
     AtomicReplacement& operator=(const AtomicReplacement&) = delete;
 
-    // Creates the temporary file with the original's owner and group: a file whose owner cannot
-    // be kept is not replaced at all.
+    // Creates the temporary file with the original's owner, group and inode flags: a file whose
+    // owner cannot be kept, or that its flags or its folder's forbid to replace, is not
+    // replaced at all, and nothing is created.
     [[nodiscard]] bool create(Failure& failure);
+    // The original's descriptor holds a read lease: install refuses once it is broken.
+    void guardWithLease() { m_leased = true; }
+    // The replacement closes the original's descriptor when it is done, letting go of its lease
+    // right after the rename.
+    void keepOriginalOpen() { m_ownsOriginal = true; }
     int fd() const { return m_fd; }
+    int originalFd() const { return m_originalFd; }
     const FileStatus& original() const { return m_original; }
     // Whether the file system could not make an unnamed file, so the new content already has a
     // name that a later run would take for a leftover.
     bool named() const { return m_named; }
 
     // finish, flush and install, one after the other.
-    [[nodiscard]] bool commit(int originalFd, Failure& failure);
-    // Once the content is written: gives the new file the extended attributes of originalFd and
-    // the original's mode.
-    [[nodiscard]] bool finish(int originalFd, Failure& failure);
+    [[nodiscard]] bool commit(Failure& failure);
+    // Once the content is written: gives the new file the original's extended attributes and
+    // mode.
+    [[nodiscard]] bool finish(Failure& failure);
     [[nodiscard]] bool flush(Failure& failure);
     // Renames the flushed new file over the target, unless the target changed since it was
     // opened.
@@ -54,21 +76,29 @@ private:
     template <typename TryName>
     std::error_code withFreeName(TryName tryName);
     bool fail(Failure& failure, Stage stage, std::error_code error);
+    bool refuseLocked(Failure& failure);
+    bool takeOwnerAndFlags(Failure& failure);
     std::error_code nameTemporary();
     void abandon();
 
     FileSystem& m_fileSystem;
     int m_directoryFd;
     std::string m_targetName;
+    int m_originalFd;
     FileStatus m_original;
     std::string m_temporaryName;
     int m_fd = -1;
+    unsigned m_originalFlags = 0;
+    // The new file's status once created, so that only what differs is changed.
+    FileStatus m_created;
     bool m_named = false;
+    bool m_leased = false;
+    bool m_ownsOriginal = false;
 };
 
 // The message for a replacement that was refused to keep the user's file as it is (its owner or
-// an extended attribute cannot be kept, or another program changed it), or "" for any other
-// failure, which each kind of file words in its own way.
+// an extended attribute cannot be kept, its flags forbid it, or another program changed it or
+// has it open), or "" for any other failure, which each kind of file words in its own way.
 std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure);
 
 }  // namespace tagsnip

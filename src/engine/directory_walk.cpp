@@ -47,7 +47,8 @@ struct DirectoryWalk::Level {
     std::size_t pathLength = 0;
     std::vector<DirectoryEntry> entries;
     std::vector<bool> walked;
-    // The descriptor was let go and the directory could not be found again where it was.
+    // The descriptor was let go and the directory could not be found again where it was, or
+    // the directory can be listed but its entries cannot be reached.
     bool lost = false;
 };
 
@@ -187,6 +188,9 @@ void DirectoryWalk::descend(Level& level, std::size_t index) {
     child.pathLength = m_path.size();
     if (const auto error = m_fileSystem.openSubdirectory(level.fd, name, child.fd, child.status)) {
         reportUnreadable(m_path, error);
+    } else if (m_options.oneFileSystem() &&
+               child.status.device != m_levels.front()->status.device) {
+        m_fileSystem.close(child.fd);
     } else {
         enter(child);
         walkLevel(child);
@@ -253,9 +257,15 @@ void DirectoryWalk::removeLeftovers(const Level& level) {
 }
 
 // The entry as it is now: a file that vanished or turned into a link since the directory was
-// read is passed over, as the listing would not have shown it.
-bool DirectoryWalk::statusForWork(const Level& level, const std::string& name, FileStatus& status) {
-    if (m_fileSystem.statusAt(level.fd, name, status)) {
+// read is passed over, as the listing would not have shown it. A directory that can be listed
+// but not searched gives names whose files cannot be reached: it is reported once, like an
+// unreadable one, and left.
+bool DirectoryWalk::statusForWork(Level& level, const std::string& name, FileStatus& status) {
+    if (const auto error = m_fileSystem.statusAt(level.fd, name, status)) {
+        if (error != std::errc::no_such_file_or_directory) {
+            reportUnreadable(m_path, error);
+            level.lost = true;
+        }
         return false;
     }
     return status.kind == EntryKind::regular || status.kind == EntryKind::other;

@@ -50,7 +50,7 @@ private:
     void leave(Level& parent, Level& child);
     void regain(Level& parent, const Level& child);
     void removeLeftovers(const Level& level);
-    bool statusForWork(const Level& level, const std::string& name, FileStatus& status);
+    bool statusForWork(Level& level, const std::string& name, FileStatus& status);
     void workOnMp3(const FileLocation& file, const FileStatus& status);
     void workOnPlaylist(const FileLocation& file, const FileStatus& status, PlaylistKind kind);
     bool listingAdmitsMp3();

@@ -2,8 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -47,6 +50,7 @@ void fillStatus(const struct stat& st, FileStatus& status) {
     status.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
     status.device = st.st_dev;
     status.inode = st.st_ino;
+    status.links = st.st_nlink;
     status.modified = st.st_mtim;
     status.changed = st.st_ctim;
 }
@@ -145,13 +149,13 @@ std::error_code listAttributes(int fd, std::vector<std::string>& names) {
     }
 }
 
-std::error_code copyAttribute(int from, int to, const std::string& name) {
-    std::vector<char> value(256);
+std::error_code readAttribute(int fd, const std::string& name, std::vector<char>& value) {
+    value.resize(256);
     for (;;) {
-        const ssize_t length = fgetxattr(from, name.c_str(), value.data(), value.size());
+        const ssize_t length = fgetxattr(fd, name.c_str(), value.data(), value.size());
         if (length >= 0) {
-            return resultOf(
-                fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(length), 0));
+            value.resize(static_cast<std::size_t>(length));
+            return {};
         }
         if (errno != ERANGE) {
             return lastError();
@@ -160,7 +164,57 @@ std::error_code copyAttribute(int from, int to, const std::string& name) {
     }
 }
 
+// Sets the attribute only where to lacks it or holds another value.
+std::error_code copyAttribute(int from, int to, const std::string& name, bool present) {
+    std::vector<char> value;
+    if (const auto error = readAttribute(from, name, value)) {
+        return error;
+    }
+    if (present) {
+        std::vector<char> current;
+        if (!readAttribute(to, name, current) && current == value) {
+            return {};
+        }
+    }
+    return resultOf(fsetxattr(to, name.c_str(), value.data(), value.size(), 0));
+}
+
+bool noSuchFlags(int error) {
+    return error == ENOTTY || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+}
+
+// Lets go of a lease the moment another program's open breaks it, so that its open is not held
+// up until the run reaches that file again; the work on the file then sees the lease gone.
+void releaseBrokenLease(int, siginfo_t* info, void*) {
+    if (info->si_code != POLL_MSG) {
+        return;
+    }
+    const int saved = errno;
+    (void)fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+    errno = saved;
+}
+
+void handleLeaseBreaks() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = releaseBrokenLease;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGIO, &action, nullptr) == 0;
+    }();
+    (void)installed;
+}
+
 }  // namespace
+
+bool forbidsChange(unsigned inodeFlags) {
+    return (inodeFlags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+}
+
+unsigned carriedInodeFlags(unsigned inodeFlags) {
+    return inodeFlags &
+           (FS_NODUMP_FL | FS_NOATIME_FL | FS_NOCOW_FL | FS_SYNC_FL | FS_COMPR_FL | FS_NOCOMP_FL);
+}
 
 bool sameFileUnchanged(const FileStatus& before, const FileStatus& now) {
     return before.device == now.device && before.inode == now.inode && before.size == now.size &&
@@ -405,7 +459,8 @@ std::error_code FileSystem::copyExtendedAttributes(int from, int to, std::string
         }
     }
     for (const auto& name : wanted) {
-        if (const auto error = copyAttribute(from, to, name)) {
+        const bool has = std::find(present.begin(), present.end(), name) != present.end();
+        if (const auto error = copyAttribute(from, to, name, has)) {
             failedName = name;
             return error;
         }
@@ -419,6 +474,41 @@ std::error_code FileSystem::setModeOf(int fd, mode_t mode) {
 
 std::error_code FileSystem::setOwnerOf(int fd, uid_t owner, gid_t group) {
     return resultOf(fchown(fd, owner, group));
+}
+
+std::error_code FileSystem::inodeFlags(int fd, unsigned& flags) {
+    int value = 0;
+    flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &value) != 0) {
+        return noSuchFlags(errno) ? std::error_code{} : lastError();
+    }
+    flags = static_cast<unsigned>(value);
+    return {};
+}
+
+std::error_code FileSystem::setInodeFlags(int fd, unsigned flags) {
+    int value = static_cast<int>(flags);
+    return resultOf(ioctl(fd, FS_IOC_SETFLAGS, &value));
+}
+
+std::error_code FileSystem::takeLease(int fd, LeaseKind kind) {
+    handleLeaseBreaks();
+    // With the signal named, the break comes with the descriptor it concerns and the read lease
+    // is let go of at once. A write lease guards a cut in place: it is kept until the cut is
+    // made, so that whoever opens the file meanwhile waits for the cut and finds it done.
+    if (kind == LeaseKind::read && fcntl(fd, F_SETSIG, SIGIO) != 0) {
+        return lastError();
+    }
+    return resultOf(fcntl(fd, F_SETLEASE, kind == LeaseKind::read ? F_RDLCK : F_WRLCK));
+}
+
+bool FileSystem::leaseHeld(int fd) {
+    const int type = fcntl(fd, F_GETLEASE);
+    return type == F_RDLCK || type == F_WRLCK;
+}
+
+void FileSystem::releaseLease(int fd) {
+    (void)fcntl(fd, F_SETLEASE, F_UNLCK);
 }
 
 void FileSystem::startWriteback(int fd) {
@@ -473,9 +563,16 @@ class EngineErrorCategory final : public std::error_category {
 public:
     const char* name() const noexcept override { return "tagsnip"; }
     std::string message(int value) const override {
-        return static_cast<EngineError>(value) == EngineError::changedMeanwhile
-                   ? "changed by another program meanwhile"
-                   : "Read beyond end of file";
+        switch (static_cast<EngineError>(value)) {
+            case EngineError::changedMeanwhile:
+                return "changed by another program meanwhile";
+            case EngineError::inUse:
+                return "in use by another program";
+            case EngineError::locked:
+                return "immutable or append-only";
+            default:
+                return "Read beyond end of file";
+        }
     }
 };
 

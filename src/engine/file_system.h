@@ -34,6 +34,8 @@ struct FileStatus {
     std::uint64_t allocated = 0;
     dev_t device = 0;
     ino_t inode = 0;
+    // Names the file has; one cut in place would change what every other name shows.
+    nlink_t links = 1;
     timespec modified{};
     timespec changed{};
 };
@@ -41,6 +43,19 @@ struct FileStatus {
 // Whether now is the same file as before and nobody has written to it or changed its
 // metadata in between.
 bool sameFileUnchanged(const FileStatus& before, const FileStatus& now);
+
+enum class LeaseKind {
+    // Can be had only while nobody has the file open for writing.
+    read,
+    // Can be had only while nobody else has the file open at all.
+    write,
+};
+
+// Inode flags (FS_IOC_GETFLAGS) that forbid replacing or cutting a file, or, on a directory,
+// replacing anything in it.
+bool forbidsChange(unsigned inodeFlags);
+// The inode flags a new file must take over from the one it replaces.
+unsigned carriedInodeFlags(unsigned inodeFlags);
 
 // A directory entry as the engine works on it: its own name relative to an open descriptor of
 // its directory, so that no component of the path is ever resolved again. path is what rows
@@ -110,6 +125,18 @@ public:
     virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
+    // A file system without such flags reports none.
+    virtual std::error_code inodeFlags(int fd, unsigned& flags);
+    virtual std::error_code setInodeFlags(int fd, unsigned flags);
+
+    // A lease on what fd refers to makes another program's conflicting open wait until we let
+    // go: a read lease is let go of at once when one comes, a write lease only by
+    // releaseLease or the closing of fd; leaseHeld turns false once the lease is broken. Fails
+    // with EAGAIN while a conflicting open exists; any other error means that leases are not to
+    // be had here (not our file, a file system that refuses them).
+    virtual std::error_code takeLease(int fd, LeaseKind kind);
+    virtual bool leaseHeld(int fd);
+    virtual void releaseLease(int fd);
     // Starts writing the file's data to disk without waiting for it.
     virtual void startWriteback(int fd);
     virtual std::error_code sync(int fd);
@@ -150,6 +177,10 @@ enum class EngineError {
     readBeyondEnd = 1,
     // The file is no longer what was opened: another program replaced or wrote to it.
     changedMeanwhile,
+    // Another program has the file open for writing, or opened it while we worked on it.
+    inUse,
+    // The file's immutable or append-only flag forbids changing it.
+    locked,
 };
 
 std::error_code make_error_code(EngineError error);

@@ -8,11 +8,16 @@
 
 namespace tagsnip {
 
+// The file is opened for reading only: most files are only looked at, and one that is changed
+// gets a descriptor for writing only when it is cut in place.
 struct Id3Work::OpenFile {
+    enum class Lease { notTaken, held, unavailable };
+
     const FileLocation& location;
     bool readOnly;
     FileHandle handle;
     FileStatus status;
+    Lease lease = Lease::notTaken;
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
@@ -28,7 +33,7 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
 void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     OpenFile file{location, readOnly, FileHandle(m_fileSystem), {}};
     const auto open = [&] {
-        return m_fileSystem.openAt(location.directoryFd, location.name, !readOnly, file.handle.fd,
+        return m_fileSystem.openAt(location.directoryFd, location.name, false, file.handle.fd,
                                    file.status);
     };
     std::error_code error = open();
@@ -130,29 +135,105 @@ Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* heade
     return replaceWith(file, keepFrom, contentEnd, "ID3v2");
 }
 
+// The first change to a file: a read lease can be had only while nobody has the file open for
+// writing, and keeps it so until we let go. Returns false after reporting the file in use.
+bool Id3Work::claim(OpenFile& file) {
+    if (file.lease != OpenFile::Lease::notTaken) {
+        return true;
+    }
+    const std::error_code error = m_fileSystem.takeLease(file.fd(), LeaseKind::read);
+    if (error == std::errc::resource_unavailable_try_again) {
+        reportIoError(file.path(), EngineError::inUse);
+        return false;
+    }
+    file.lease = error ? OpenFile::Lease::unavailable : OpenFile::Lease::held;
+    return true;
+}
+
+// A file that is read-only, or has other names that must keep their content, is replaced.
 void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
-    if (file.readOnly) {
+    if (file.readOnly || file.status.links > 1) {
         (void)replaceWith(file, 0, contentEnd, "ID3v1");
         return;
     }
-    // Another program's append or rewrite since the open must not be cut off.
-    FileStatus now;
-    std::error_code error =
-        m_fileSystem.statusAt(file.location.directoryFd, file.location.name, now);
-    if (error || !sameFileUnchanged(file.status, now)) {
-        error = EngineError::changedMeanwhile;
-    } else {
-        error = m_fileSystem.truncate(file.fd(), contentEnd);
+    if (!claim(file)) {
+        return;
     }
-    if (error) {
+    if (const std::error_code error = cutInPlace(file, contentEnd)) {
         reportIoError(file.path(), error);
     }
+}
+
+// Our own descriptor for writing would break our read lease, so the read lease makes way for a
+// write lease on that descriptor: it can be had only while nobody else has the file open at all,
+// and whoever opens the file after it waits until the cut is made. Between the two, only a
+// program that opens, writes and closes the file could slip in; the unchanged-check after the
+// write lease catches it where timestamps tell.
+std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
+    unsigned flags = 0;
+    if (!m_fileSystem.inodeFlags(file.fd(), flags) && forbidsChange(flags)) {
+        return EngineError::locked;
+    }
+    const bool leases = file.lease == OpenFile::Lease::held;
+    if (leases) {
+        if (!m_fileSystem.leaseHeld(file.fd())) {
+            return EngineError::inUse;
+        }
+        m_fileSystem.releaseLease(file.fd());
+    }
+    FileHandle writer(m_fileSystem);
+    FileStatus opened;
+    std::error_code error =
+        m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, writer.fd, opened);
+    if (error == std::errc::resource_unavailable_try_again) {
+        return EngineError::inUse;
+    }
+    if (error) {
+        return error;
+    }
+    m_fileSystem.close(file.handle.fd);
+    file.handle.fd = -1;
+    if (leases) {
+        error = m_fileSystem.takeLease(writer.fd, LeaseKind::write);
+        if (error == std::errc::resource_unavailable_try_again) {
+            m_fileSystem.close(writer.fd);
+            writer.fd = -1;
+            return replaceWhileOthersRead(file, contentEnd);
+        }
+    }
+    FileStatus now;
+    error = m_fileSystem.statusOf(writer.fd, now);
+    if (error || !sameFileUnchanged(file.status, now)) {
+        return EngineError::changedMeanwhile;
+    }
+    return m_fileSystem.truncate(writer.fd, contentEnd);
+}
+
+// Someone else has the file open: a reader (a player) loses nothing when the file is replaced,
+// a writer must be left alone, and only a new read lease tells the two apart.
+std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd) {
+    FileStatus now;
+    if (const auto error = m_fileSystem.openAt(file.location.directoryFd, file.location.name, false,
+                                               file.handle.fd, now)) {
+        return error;
+    }
+    if (!sameFileUnchanged(file.status, now)) {
+        return EngineError::changedMeanwhile;
+    }
+    if (m_fileSystem.takeLease(file.fd(), LeaseKind::read)) {
+        return EngineError::inUse;
+    }
+    (void)replaceWith(file, 0, contentEnd, "ID3v1");
+    return {};
 }
 
 // Puts the bytes from begin to end of the file in its place, as a new file. The new file joins
 // the batch that makes it durable and renames it later, unless it has a name already.
 Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
                                       const char* tag) {
+    if (!claim(file)) {
+        return Removal::failed;
+    }
     AtomicReplacement::Failure failure;
     int directoryFd = -1;
     if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
@@ -161,11 +242,15 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         return Removal::couldNotStart;
     }
     auto replacement = std::make_unique<AtomicReplacement>(
-        m_fileSystem, directoryFd, file.location.name, id3TemporaryName, file.status);
+        m_fileSystem, directoryFd, file.location.name, id3TemporaryName, file.fd(), file.status);
+    if (file.lease == OpenFile::Lease::held) {
+        replacement->guardWithLease();
+    }
     if (!replacement->create(failure)) {
         reportReplacementFailure(file.path(), failure, tag);
-        return failure.stage == AtomicReplacement::Stage::create ? Removal::couldNotStart
-                                                                 : Removal::failed;
+        const bool nothingMade = failure.stage == AtomicReplacement::Stage::create ||
+                                 failure.stage == AtomicReplacement::Stage::folderLocked;
+        return nothingMade ? Removal::couldNotStart : Removal::failed;
     }
     if (const auto error = copyContent(file, begin, end, replacement->fd())) {
         failure.stage = AtomicReplacement::Stage::copy;
@@ -173,7 +258,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         reportReplacementFailure(file.path(), failure, tag);
         return Removal::failed;
     }
-    if (!replacement->finish(file.fd(), failure)) {
+    if (!replacement->finish(failure)) {
         reportReplacementFailure(file.path(), failure, tag);
         return Removal::failed;
     }
@@ -184,6 +269,9 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         }
         return Removal::done;
     }
+    // The original stays open, and its lease held, until the replacement is installed.
+    replacement->keepOriginalOpen();
+    file.handle.fd = -1;
     m_batch.add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
     commitIfDue();
     return Removal::done;
@@ -273,8 +361,9 @@ void Id3Work::reportError(const std::string& text) {
 }
 
 void Id3Work::reportIoError(const std::string& path, std::error_code error) {
-    const bool changed = error == EngineError::changedMeanwhile;
-    reportError(path + " - " + ioErrorText(error) + (changed ? ", file not changed!" : ""));
+    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
+                           error != EngineError::readBeyondEnd;
+    reportError(path + " - " + ioErrorText(error) + (leftAlone ? ", file not changed!" : ""));
 }
 
 }  // namespace tagsnip

@@ -18,7 +18,8 @@ namespace tagsnip {
 // ones the switches ask for. A trailer alone is cut off in place; an ID3v2 removal writes the
 // rest of the file (without the trailer, when that goes too) to a new file that replaces the
 // old one atomically. A read-only file is never made writable: it is always replaced, the new
-// file carrying its mode from the start.
+// file carrying its mode from the start. A file another program has open for writing is left
+// alone.
 class Id3Work {
 public:
     Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state);
@@ -37,7 +38,10 @@ private:
     Removal testId3v2(OpenFile& file, std::uint64_t contentEnd);
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
+    bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
+    std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
+    std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
     void reportReplacementFailure(const std::string& path,

@@ -41,6 +41,9 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     virtual void FocusWindow() = 0;
     virtual void EndProgram() = 0;
+    // Whether the walk leaves out folders on other file systems than the start directory's,
+    // as find -xdev does; the window has no such switch.
+    virtual bool StaysOnOneFileSystem() { return false; }
 };
 
 }  // namespace tagsnip

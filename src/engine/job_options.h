@@ -21,6 +21,7 @@ public:
     bool msgwhenfinished() const { return m_host.ReadSwitch(JobSwitch::msgwhenfinished); }
     bool cleanM3U() const { return m_host.ReadSwitch(JobSwitch::cleanM3U); }
     bool cleanPLS() const { return m_host.ReadSwitch(JobSwitch::cleanPLS); }
+    bool oneFileSystem() const { return m_host.StaysOnOneFileSystem(); }
 
 private:
     JobHost& m_host;

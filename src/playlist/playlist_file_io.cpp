@@ -40,7 +40,16 @@ std::error_code PlaylistFile::read(std::string& bytes) {
 
 bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& failure) {
     AtomicReplacement replacement(m_fileSystem, m_location.directoryFd, m_location.name,
-                                  playlistTemporaryName, m_status);
+                                  playlistTemporaryName, m_file.fd, m_status);
+    const std::error_code lease = m_fileSystem.takeLease(m_file.fd, LeaseKind::read);
+    if (lease == std::errc::resource_unavailable_try_again) {
+        failure.stage = AtomicReplacement::Stage::inUse;
+        failure.error = EngineError::inUse;
+        return false;
+    }
+    if (!lease) {
+        replacement.guardWithLease();
+    }
     if (!replacement.create(failure)) {
         return false;
     }
@@ -49,7 +58,7 @@ bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& f
         failure.error = error;
         return false;
     }
-    return replacement.commit(m_file.fd, failure);
+    return replacement.commit(failure);
 }
 
 }  // namespace tagsnip::playlist

@@ -32,6 +32,11 @@ TEST(ParseCliArguments, SwitchesAndDirectoryInAnyOrder) {
     EXPECT_FALSE(request->switches.ignoreattributes);
     EXPECT_FALSE(request->switches.modonly);
     EXPECT_FALSE(request->switches.cleanM3U);
+    EXPECT_FALSE(request->oneFileSystem);
+    for (const char* option : {"-x", "--one-file-system"}) {
+        const auto staying = parseCliArguments({option, "/music"});
+        EXPECT_TRUE(std::get<RunRequest>(staying).oneFileSystem) << option;
+    }
 }
 
 TEST(ParseCliArguments, DoubleDashEndsTheOptions) {
@@ -44,7 +49,7 @@ TEST(ParseCliArguments, DoubleDashEndsTheOptions) {
 
 TEST(ParseCliArguments, BadUsageIsAnError) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"-x", "/m"}, {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"}}) {
+             {}, {"-y", "/m"}, {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"}}) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(parseCliArguments(arguments)))
             << testing::PrintToString(arguments);
     }

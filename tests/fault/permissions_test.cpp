@@ -100,7 +100,8 @@ TEST_F(PermissionsTest, FileOfAnotherUserIsNeverChanged) {
     for (const auto& options :
          {std::vector<std::string>{"-t1", "-t2"}, std::vector<std::string>{"-i", "-t1", "-t2"}}) {
         const CliResult result = run(options);
-        EXPECT_EQ(linesContaining(result.err, {"Could not open " + foreign.path + " - Error #13"}),
+        EXPECT_EQ(linesContaining(result.err, {foreign.path + " - owner or group cannot be kept, "
+                                                              "file not changed!"}),
                   1)
             << result.err;
         EXPECT_EQ(contentOf(foreign), Content::original);
@@ -171,7 +172,7 @@ TEST_F(PermissionsTest, DirectoryWithoutWriteAccessKeepsTheID3v2Tag) {
     EXPECT_TRUE(strangers(lib(), {v2, v1, both}).empty());
 }
 
-// Even root cannot open an immutable file for writing: the error number comes from the kernel.
+// Even root cannot change an immutable file: it is refused before anything is created.
 TEST(Immutable, ImmutableFileIsReportedAndLeftAlone) {
     test::TempDir dir;
     test::TempDir output;
@@ -192,9 +193,12 @@ TEST(Immutable, ImmutableFileIsReportedAndLeftAlone) {
     ioctl(fd, FS_IOC_SETFLAGS, &flags);
     close(fd);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(linesContaining(result.err, {"Could not open " + file.path + " - Error #1"}), 1)
+    EXPECT_EQ(
+        linesContaining(result.err, {file.path + " - immutable or append-only, file not changed!"}),
+        1)
         << result.err;
     EXPECT_EQ(contentOf(file), Content::original);
+    EXPECT_TRUE(strangers(dir.path(), {file}).empty());
 }
 
 }  // namespace
