@@ -7,6 +7,18 @@
 #include <algorithm>
 
 namespace tagsnip {
+namespace {
+
+// Another program holding a lease on the file (a file server, another run cutting it) lets
+// nobody open it until it is done.
+std::error_code inUseWhenLeased(std::error_code error) {
+    if (error == std::errc::resource_unavailable_try_again) {
+        return EngineError::inUse;
+    }
+    return error;
+}
+
+}  // namespace
 
 // The file is opened for reading only: most files are only looked at, and one that is changed
 // gets a descriptor for writing only when it is cut in place.
@@ -39,6 +51,10 @@ void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     std::error_code error = open();
     if (error) {
         error = open();
+    }
+    if (inUseWhenLeased(error) == EngineError::inUse) {
+        reportIoError(file.path(), EngineError::inUse);
+        return;
     }
     if (error) {
         reportError("Could not open " + file.path() + " - Error #" + std::to_string(error.value()));
@@ -185,11 +201,8 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
     FileStatus opened;
     std::error_code error =
         m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, writer.fd, opened);
-    if (error == std::errc::resource_unavailable_try_again) {
-        return EngineError::inUse;
-    }
     if (error) {
-        return error;
+        return inUseWhenLeased(error);
     }
     m_fileSystem.close(file.handle.fd);
     file.handle.fd = -1;
@@ -215,7 +228,7 @@ std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t co
     FileStatus now;
     if (const auto error = m_fileSystem.openAt(file.location.directoryFd, file.location.name, false,
                                                file.handle.fd, now)) {
-        return error;
+        return inUseWhenLeased(error);
     }
     if (!sameFileUnchanged(file.status, now)) {
         return EngineError::changedMeanwhile;
