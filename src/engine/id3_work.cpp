@@ -5,6 +5,8 @@
 #include "path_text.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tagsnip {
 namespace {
@@ -198,9 +200,7 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
         m_fileSystem.releaseLease(file.fd());
     }
     FileHandle writer(m_fileSystem);
-    FileStatus opened;
-    std::error_code error =
-        m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, writer.fd, opened);
+    std::error_code error = openForCut(file, writer.fd);
     if (error) {
         return inUseWhenLeased(error);
     }
@@ -220,6 +220,22 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
         return EngineError::changedMeanwhile;
     }
     return m_fileSystem.truncate(writer.fd, contentEnd);
+}
+
+// An open for writing breaks the read leases of others (another run, a file server) and fails
+// while they let go, which those that only read do at once: it is tried again for a moment.
+std::error_code Id3Work::openForCut(const OpenFile& file, int& fd) {
+    FileStatus opened;
+    std::error_code error;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        error =
+            m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, fd, opened);
+        if (error != std::errc::resource_unavailable_try_again) {
+            return error;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return error;
 }
 
 // Someone else has the file open: a reader (a player) loses nothing when the file is replaced,

@@ -41,6 +41,7 @@ private:
     bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
+    std::error_code openForCut(const OpenFile& file, int& fd);
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
