@@ -173,18 +173,18 @@ bool AtomicReplacement::install(Failure& failure) {
             return fail(failure, Stage::rename, error);
         }
     }
-    // Right before the rename: another program's newer version must win over ours.
+    // Right before the rename: a program that opened the file for writing since must find its
+    // writes in the file that the path names, and another program's newer version must win over
+    // ours.
+    if (m_leased && !m_fileSystem.leaseHeld(m_originalFd)) {
+        return fail(failure, Stage::inUse, EngineError::inUse);
+    }
     FileStatus now;
     if (const auto error = m_fileSystem.statusAt(m_directoryFd, m_targetName, now)) {
         return fail(failure, Stage::changed, error);
     }
     if (!sameFileUnchanged(m_original, now)) {
         return fail(failure, Stage::changed, EngineError::changedMeanwhile);
-    }
-    // A program that opened the file for writing since is held up in its open until the lease
-    // is gone; its writes must land in the file that the path still names.
-    if (m_leased && !m_fileSystem.leaseHeld(m_originalFd)) {
-        return fail(failure, Stage::inUse, EngineError::inUse);
     }
     if (const auto error = m_fileSystem.renameAt(m_directoryFd, m_temporaryName, m_targetName)) {
         return fail(failure, Stage::rename, error);
