@@ -2,6 +2,8 @@
 
 #include "engine/file_system.h"
 
+#include <linux/fs.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -10,7 +12,24 @@ namespace tagsnip::test {
 // A real file system with one operation made to fail, as a full disk or a broken rename would.
 class FaultyFileSystem : public FileSystem {
 public:
-    enum class Fault { none, open, createTemporary, copy, writeThroughBuffer, sync, rename };
+    enum class Fault {
+        none,
+        open,
+        createTemporary,
+        copy,
+        writeThroughBuffer,
+        sync,
+        rename,
+        // Another program has the file open for writing.
+        leaseRefused,
+        // Not our file, or a file system without leases.
+        leaseUnavailable,
+        // Another program opens the file for writing while we work on it.
+        leaseBroken,
+        immutable,
+        // A file system (FAT) that cannot change an owner or a mode at all.
+        metadataCallsFail,
+    };
 
     explicit FaultyFileSystem(Fault fault, int error = ENOSPC) : m_fault(fault), m_error(error) {}
 
@@ -53,6 +72,33 @@ public:
     }
     std::error_code syncFileSystem(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::syncFileSystem(fd);
+    }
+    std::error_code setOwnerOf(int fd, uid_t owner, gid_t group) override {
+        return m_fault == Fault::metadataCallsFail ? fail()
+                                                   : FileSystem::setOwnerOf(fd, owner, group);
+    }
+    std::error_code setModeOf(int fd, mode_t mode) override {
+        return m_fault == Fault::metadataCallsFail ? fail() : FileSystem::setModeOf(fd, mode);
+    }
+    std::error_code inodeFlags(int fd, unsigned& flags) override {
+        const std::error_code error = FileSystem::inodeFlags(fd, flags);
+        if (m_fault == Fault::immutable) {
+            flags |= FS_IMMUTABLE_FL;
+        }
+        return error;
+    }
+    std::error_code takeLease(int fd, LeaseKind kind) override {
+        switch (m_fault) {
+            case Fault::leaseRefused:
+                return std::make_error_code(std::errc::resource_unavailable_try_again);
+            case Fault::leaseUnavailable:
+                return std::make_error_code(std::errc::invalid_argument);
+            default:
+                return FileSystem::takeLease(fd, kind);
+        }
+    }
+    bool leaseHeld(int fd) override {
+        return m_fault != Fault::leaseBroken && FileSystem::leaseHeld(fd);
     }
     std::error_code renameAt(int directory, const std::string& from,
                              const std::string& to) override {

@@ -209,6 +209,45 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{Fault::sync, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
         FaultCase{Fault::rename, "Could not delete @ - ID3v2 Tag not removed!"}));
 
+// Leases, inode flags and metadata calls, for a file losing both tags (rewritten) and one losing
+// only its trailer (cut in place): the file is changed exactly when nothing forbids it.
+struct SharingCase {
+    Fault fault;
+    bool changed;
+    const char* error;
+};
+
+class SharingTest : public Id3WorkTest, public ::testing::WithParamInterface<SharingCase> {};
+
+TEST_P(SharingTest, FileChangesOnlyWhenNothingForbidsIt) {
+    useFileSystem(std::make_unique<FaultyFileSystem>(GetParam().fault, ENOSYS));
+    const std::string both = id3v2Tag(100) + audio + id3v1Tag();
+    const std::string trailer = audio + id3v1Tag();
+    writeFile(dir / "both.mp3", both, 0600);
+    writeFile(dir / "trailer.mp3", trailer, 0600);
+    removeBoth();
+    run();
+    EXPECT_BYTES(only("both.mp3"), GetParam().changed ? audio : both);
+    EXPECT_BYTES(only("trailer.mp3"), GetParam().changed ? audio : trailer);
+    EXPECT_EQ(listNames(dir.path()), "both.mp3 trailer.mp3");
+    std::vector<std::string> expected;
+    if (*GetParam().error != '\0') {
+        expected = {dir / "both.mp3" + GetParam().error, dir / "trailer.mp3" + GetParam().error};
+    }
+    std::vector<std::string> errors = host.errors;
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SharingTest,
+    ::testing::Values(
+        SharingCase{Fault::leaseRefused, false, " - in use by another program, file not changed!"},
+        SharingCase{Fault::leaseBroken, false, " - in use by another program, file not changed!"},
+        SharingCase{Fault::immutable, false, " - immutable or append-only, file not changed!"},
+        SharingCase{Fault::leaseUnavailable, true, ""},
+        SharingCase{Fault::metadataCallsFail, true, ""}));
+
 TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
     useFileSystem(std::make_unique<FaultyFileSystem>(Fault::createTemporary, EACCES));
     const std::string v2 = id3v2Tag(50);
