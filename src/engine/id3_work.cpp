@@ -144,9 +144,13 @@ void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
     } else {
         error = m_fileSystem.truncate(file.fd(), contentEnd);
     }
+    if (!error) {
+        error = m_batch.addCut(file.fd(), file.path(), "ID3v1");
+    }
     if (error) {
         reportIoError(file.path(), error);
     }
+    commitIfDue();
 }
 
 // Puts the bytes from begin to end of the file in its place, as a new file. The new file joins

@@ -10,7 +10,19 @@ namespace tagsnip::test {
 // A real file system with one operation made to fail, as a full disk or a broken rename would.
 class FaultyFileSystem : public FileSystem {
 public:
-    enum class Fault { none, open, createTemporary, copy, writeThroughBuffer, sync, rename };
+    enum class Fault {
+        none,
+        open,
+        createTemporary,
+        copy,
+        writeThroughBuffer,
+        // Every flush of a file fails.
+        sync,
+        // Only the first file of each batch flush fails.
+        syncFirst,
+        syncDirectory,
+        rename,
+    };
 
     explicit FaultyFileSystem(Fault fault, int error = ENOSPC) : m_fault(fault), m_error(error) {}
 
@@ -51,8 +63,16 @@ public:
     std::error_code sync(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
     }
-    std::error_code syncFileSystem(int fd) override {
-        return m_fault == Fault::sync ? fail() : FileSystem::syncFileSystem(fd);
+    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        FileSystem::syncFiles(fds, errors);
+        if (m_fault == Fault::sync) {
+            errors.assign(fds.size(), fail());
+        } else if (m_fault == Fault::syncFirst && !fds.empty()) {
+            errors[0] = fail();
+        }
+    }
+    std::error_code syncDirectory(int fd) override {
+        return m_fault == Fault::syncDirectory ? fail() : FileSystem::syncDirectory(fd);
     }
     std::error_code renameAt(int directory, const std::string& from,
                              const std::string& to) override {
