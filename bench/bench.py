@@ -190,15 +190,17 @@ def time_beside_neighbour(tool, master, work, args, megabytes):
                                    "count=%d" % megabytes], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         time.sleep(args.neighbour_lead)
-    dirty = meminfo_mb("Dirty") + meminfo_mb("Writeback")
-    start = time.perf_counter()
-    result = subprocess.run(command_for(tool, work, args), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE)
-    elapsed = time.perf_counter() - start
-    if writer:
-        writer.terminate()
-        writer.wait()
-        os.remove(big)
+    try:
+        dirty = meminfo_mb("Dirty") + meminfo_mb("Writeback")
+        start = time.perf_counter()
+        result = subprocess.run(command_for(tool, work, args), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        elapsed = time.perf_counter() - start
+    finally:
+        if writer:
+            writer.terminate()
+            writer.wait()
+            os.remove(big)
     if result.returncode != 0:
         print("%s exited %d: %s" % (tool, result.returncode, result.stderr[-500:]),
               file=sys.stderr)
