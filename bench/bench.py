@@ -10,6 +10,11 @@ identical, the mode kept. With --cold every tool also runs on a copy whose page 
 and inode caches) were dropped after the copy and its sync (as root; otherwise said and skipped).
 A summary at the end gives, per set, tagsnip-cli's median durable time as a ratio to mid3v2's and
 to each ideal baseline's, warm and cold, and the files/s of the scale series.
+
+With --neighbour MB each set is timed instead with and without a noisy neighbour: a `dd` writing
+MB of zeros to the same file system, never synced, started before each timed run and stopped and
+removed after it. As a global `sync` would wait for the neighbour too, each tool here is timed
+until its own files are durable: tagsnip-cli as it is, mid3v2 followed by an fsync of each file.
 """
 
 import argparse
@@ -35,7 +40,11 @@ SETS = {
     "scale-1000": (1000, 20_000, 4, False),
     "scale-10000": (10000, 20_000, 4, False),
     "scale-100000": (100000, 20_000, 5, False),
+    # Every file also carries a Lyrics3v2 block and an APEv2 tag in front of where an ID3v1
+    # trailer stands, as mp3gain and lyrics taggers leave them.
+    "300x1MiB-ape": (300, 1_000_000, 1, True),
 }
+TRAILER_SETS = {"300x1MiB-ape"}
 PEERS = ["mid3v2", "eyeD3", "id3v2", "ffmpeg"]
 # ffmpeg remuxes one file per process (about 75 ms each here): one repetition, large files only.
 SLOW = {"ffmpeg": ("1000x1MiB", "200x8MiB")}
@@ -51,6 +60,12 @@ done
 """
 
 
+# The in-place peer made durable by its own fsyncs (coreutils `sync FILE...`), not a global sync.
+MID3V2_FSYNC = ("find \"$1\" -name '*.mp3' -print0 | xargs -0 mid3v2 --delete-all && "
+                "find \"$1\" -name '*.mp3' -print0 | xargs -0 sync")
+NEIGHBOUR_TOOLS = ["tagsnip-cli", "mid3v2 + fsync"]
+
+
 def xargs(*command):
     return ["sh", "-c", "find \"$1\" -name '*.mp3' -print0 | xargs -0 " + " ".join(command),
             "sh"]
@@ -59,10 +74,18 @@ def xargs(*command):
 def command_for(tool, work, args):
     if tool == "tagsnip-cli":
         return [args.cli, "-s", "-t1", "-t2", work]
+    if tool == "tagsnip-cli -a":
+        return [args.cli, "-s", "-a", work]
+    if tool == "kid3-cli":
+        # Tag 1 is ID3v1, 2 ID3v2, 3 the third tag kind (APE for MP3); one folder.
+        return ["kid3-cli", "-c", "select all", "-c", "remove 1", "-c", "remove 2", "-c",
+                "remove 3", "-c", "save", work]
     if tool == "tagsnip-cli (other build)":
         return [args.other_cli, "-s", "-t1", "-t2", work]
     if tool == "mid3v2":
         return xargs("mid3v2", "--delete-all") + [work]
+    if tool == "mid3v2 + fsync":
+        return ["sh", "-c", MID3V2_FSYNC, "sh", work]
     if tool == "eyeD3":
         return xargs("eyeD3", "--quiet", "--no-color", "--remove-all") + [work]
     if tool == "id3v2":
@@ -97,7 +120,8 @@ def make_corpus(name, data):
     command = [sys.executable, os.path.join(HERE, "make_corpus.py"), "--out", master,
                "--files", str(files), "--size", str(size), "--depth", str(depth),
                "--cache", os.path.join(data, "cache")]
-    run(command + (["--pictures"] if pictures else []))
+    run(command + (["--pictures"] if pictures else []) +
+        (["--trailers"] if name in TRAILER_SETS else []))
     return master, manifest
 
 
@@ -156,6 +180,74 @@ def time_tool(tool, master, work, args, cold=False):
         print("%s exited %d: %s" % (tool, result.returncode, result.stderr[-500:]),
               file=sys.stderr)
     return durable - start, done - start, children_cpu() - cpu
+
+
+def meminfo_mb(field):
+    with open("/proc/meminfo") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) / 1024
+    return 0
+
+
+def time_beside_neighbour(tool, master, work, args, megabytes):
+    """Seconds until the tool's own files are durable, and the dirty MB when it started; with
+    megabytes > 0 a writer fills the page cache of the same file system meanwhile."""
+    fresh_copy(master, work, False)
+    big = os.path.join(args.data, "neighbour.bin")
+    writer = None
+    if megabytes:
+        writer = subprocess.Popen(["dd", "if=/dev/zero", "of=" + big, "bs=1M",
+                                   "count=%d" % megabytes], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        time.sleep(args.neighbour_lead)
+    try:
+        dirty = meminfo_mb("Dirty") + meminfo_mb("Writeback")
+        start = time.perf_counter()
+        result = subprocess.run(command_for(tool, work, args), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        elapsed = time.perf_counter() - start
+    finally:
+        if writer:
+            writer.terminate()
+            writer.wait()
+            os.remove(big)
+    if result.returncode != 0:
+        print("%s exited %d: %s" % (tool, result.returncode, result.stderr[-500:]),
+              file=sys.stderr)
+    return elapsed, dirty
+
+
+def neighbour_set(name, args):
+    """One table: each tool's median time until durable without and with the neighbour."""
+    master, manifest = make_corpus(name, args.data)
+    entries = read_manifest(manifest)
+    work = os.path.join(args.data, "work")
+    tools = NEIGHBOUR_TOOLS + (["tagsnip-cli (other build)"] if args.other_cli else [])
+    runs = {(tool, mb): [] for tool in tools for mb in (0, args.neighbour)}
+    for rep in range(args.reps):
+        for tool in tools:
+            for mb in (0, args.neighbour):
+                runs[(tool, mb)].append(time_beside_neighbour(tool, master, work, args, mb))
+                print("  %-12s %-16s neighbour %5d MB rep %d: %.3f s, %.0f MB dirty at start"
+                      % (name, tool, mb, rep + 1, *runs[(tool, mb)][-1]), file=sys.stderr,
+                      flush=True)
+    shutil.rmtree(work, ignore_errors=True)
+    median = {key: statistics.median(t[0] for t in times) for key, times in runs.items()}
+    lines = ["### %s: %d files, neighbour %d MB, %d repetitions" % (
+                 name, len(entries), args.neighbour, args.reps), "",
+             "| tool | without s (median) | with s (median) | with / without | with min–max s "
+             "| dirty+writeback MB at start (median) |", "|---|---|---|---|---|---|"]
+    for tool in tools:
+        off, on = median[(tool, 0)], median[(tool, args.neighbour)]
+        loud = [t[0] for t in runs[(tool, args.neighbour)]]
+        lines.append("| %s | %.3f | %.3f | %.2f | %.3f–%.3f | %.0f |" % (
+            tool, off, on, on / off, min(loud), max(loud),
+            statistics.median(t[1] for t in runs[(tool, args.neighbour)])))
+    ours, theirs = median[("tagsnip-cli", args.neighbour)], median[
+        ("mid3v2 + fsync", args.neighbour)]
+    lines.append("\nWith the neighbour, tagsnip-cli / mid3v2 + fsync: %.2f\n" % (ours / theirs))
+    return "\n".join(lines)
 
 
 def corpus_bytes(master):
@@ -278,6 +370,12 @@ def main():
     parser.add_argument("--cold", action="store_true",
                         help="also time every tool with the caches dropped after the copy (root)")
     parser.add_argument("--out", help="also write the tables here")
+    parser.add_argument("--all-tags", action="store_true",
+                        help="time tagsnip-cli -a beside tagsnip-cli -t1 -t2")
+    parser.add_argument("--neighbour", type=int, default=0, metavar="MB",
+                        help="time with and without a writer of MB un-synced data instead")
+    parser.add_argument("--neighbour-lead", type=float, default=1.5, metavar="S",
+                        help="seconds the neighbour writes before each timed run")
     args = parser.parse_args()
     if args.cold and os.geteuid() != 0:
         print("--cold needs root to drop the page cache: cold runs skipped, warm only",
@@ -289,8 +387,17 @@ def main():
         args.scale_tools += ",tagsnip-cli (other build)"
     available = [t for t in args.tools.split(",")
                  if t.split()[0] in ("tagsnip-cli", "ideal", "cp") or shutil.which(t)]
+    if args.all_tags:
+        available.insert(available.index("tagsnip-cli") + 1, "tagsnip-cli -a")
     tables = []
     results = []
+    if args.neighbour:
+        tables = [neighbour_set(name, args) for name in args.sets.split(",")]
+        print("\n".join(tables), flush=True)
+        if args.out:
+            with open(args.out, "w") as f:
+                f.write("\n".join(tables))
+        return
     for name in args.sets.split(","):
         tools = available
         if name.startswith("scale-"):

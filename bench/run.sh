@@ -11,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 data=${BENCH_DATA:-$root/build-bench}
-packages=(lame sox python3-mutagen eyed3 id3v2 ffmpeg cmake ninja-build g++ gcc)
+packages=(lame sox python3-mutagen eyed3 id3v2 ffmpeg cmake ninja-build g++ gcc pkg-config liburing-dev)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build git pkg-config
+    build-essential cmake ninja-build git pkg-config liburing-dev
     clang-14 libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     clang-format

@@ -1,5 +1,7 @@
 #include "file_system.h"
 
+#include "data_flush.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -520,8 +522,8 @@ std::error_code FileSystem::sync(int fd) {
     return resultOf(fdatasync(fd));
 }
 
-std::error_code FileSystem::syncFileSystem(int fd) {
-    return resultOf(syncfs(fd));
+void FileSystem::syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
+    flushDataOfEach(fds, errors);
 }
 
 std::error_code FileSystem::syncDirectory(int fd) {

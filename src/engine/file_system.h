@@ -140,8 +140,9 @@ public:
     // Starts writing the file's data to disk without waiting for it.
     virtual void startWriteback(int fd);
     virtual std::error_code sync(int fd);
-    // Flushes everything written to the file system that holds fd.
-    virtual std::error_code syncFileSystem(int fd);
+    // Flushes the data of each of fds, all at once where the kernel allows, and only theirs:
+    // another program's unwritten data is not waited for. errors[i] is the outcome for fds[i].
+    virtual void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors);
     // Makes the names in a directory durable.
     virtual std::error_code syncDirectory(int fd);
     // A second descriptor of what fd refers to, which outlives fd's closing.

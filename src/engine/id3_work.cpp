@@ -180,6 +180,7 @@ void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
     if (const std::error_code error = cutInPlace(file, contentEnd)) {
         reportIoError(file.path(), error);
     }
+    commitIfDue();
 }
 
 // Our own descriptor for writing would break our read lease, so the read lease makes way for a
@@ -219,7 +220,25 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
     if (error || !sameFileUnchanged(file.status, now)) {
         return EngineError::changedMeanwhile;
     }
-    return m_fileSystem.truncate(writer.fd, contentEnd);
+    if (const auto cutError = m_fileSystem.truncate(writer.fd, contentEnd)) {
+        return cutError;
+    }
+    return queueCutFlush(file, writer);
+}
+
+// The cut is made durable with the batch. It waits on a descriptor for reading, so that nobody
+// is kept from a read lease, and the write lease goes at once.
+std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
+    m_fileSystem.releaseLease(writer.fd);
+    FileStatus now;
+    if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false, file.handle.fd,
+                            now) ||
+        now.inode != file.status.inode) {
+        return m_fileSystem.sync(writer.fd);
+    }
+    m_fileSystem.close(writer.fd);
+    writer.fd = -1;
+    return m_batch.addCut(file.fd(), file.path(), "ID3v1");
 }
 
 // An open for writing breaks the read leases of others (another run, a file server) and fails

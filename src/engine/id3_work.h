@@ -42,6 +42,7 @@ private:
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
     std::error_code openForCut(const OpenFile& file, int& fd);
+    std::error_code queueCutFlush(OpenFile& file, FileHandle& writer);
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);

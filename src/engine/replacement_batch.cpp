@@ -15,6 +15,12 @@ struct ReplacementBatch::Pending {
     std::size_t directory;
 };
 
+struct ReplacementBatch::Cut {
+    int fd;
+    std::string path;
+    const char* tag;
+};
+
 struct ReplacementBatch::Directory {
     dev_t device;
     ino_t inode;
@@ -37,6 +43,7 @@ ReplacementBatch::ReplacementBatch(FileSystem& fileSystem, Bounds bounds)
 
 ReplacementBatch::~ReplacementBatch() {
     m_pending.clear();
+    closeCuts();
     for (const Directory& directory : m_directories) {
         m_fileSystem.close(directory.fd);
     }
@@ -64,9 +71,7 @@ std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd)
 
 void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
                            const std::string& path, const char* tag, std::uint64_t bytes) {
-    if (m_pending.empty()) {
-        m_oldest = std::chrono::steady_clock::now();
-    }
+    startAgeIfEmpty();
     m_fileSystem.startWriteback(replacement->fd());
     const auto directory = static_cast<std::size_t>(
         std::find_if(m_directories.begin(), m_directories.end(),
@@ -76,37 +81,69 @@ void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int d
     m_bytes += bytes;
 }
 
+std::error_code ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
+    int copy = -1;
+    if (m_fileSystem.duplicate(fd, copy)) {
+        // Out of descriptors: the cut is made durable on its own rather than not at all.
+        return m_fileSystem.sync(fd);
+    }
+    startAgeIfEmpty();
+    m_cuts.push_back({copy, path, tag});
+    return {};
+}
+
+void ReplacementBatch::startAgeIfEmpty() {
+    if (m_pending.empty() && m_cuts.empty()) {
+        m_oldest = std::chrono::steady_clock::now();
+    }
+}
+
 bool ReplacementBatch::due() const {
-    if (m_pending.empty()) {
+    const std::size_t files = m_pending.size() + m_cuts.size();
+    if (files == 0) {
         return false;
     }
-    return m_pending.size() >= m_bounds.files || m_bytes >= m_bounds.bytes ||
+    return files >= m_bounds.files || m_bytes >= m_bounds.bytes ||
            std::chrono::steady_clock::now() - m_oldest >= m_bounds.age;
 }
 
-// One flush of each file system the batch wrote to: every file's writeback is already under way,
-// so this mostly waits for it, and the journal commits once for all of them. Should it fail, each
-// file is flushed on its own, so that the error names the files it hit.
+// The batch's own files and nothing else, all flushed at once: their writeback is already under
+// way, so this mostly waits for it, and the journal commits once for all of them. A file whose
+// flush failed is named and its replacement abandoned, so its original stays in place.
 void ReplacementBatch::flushAll(const FailureReport& report) {
-    std::vector<dev_t> flushed;
+    std::vector<int> fds;
+    fds.reserve(m_pending.size() + m_cuts.size());
     for (const Pending& pending : m_pending) {
-        const dev_t device = pending.replacement->original().device;
-        if (std::find(flushed.begin(), flushed.end(), device) != flushed.end()) {
+        fds.push_back(pending.replacement->fd());
+    }
+    for (const Cut& cut : m_cuts) {
+        fds.push_back(cut.fd);
+    }
+    std::vector<std::error_code> errors;
+    m_fileSystem.syncFiles(fds, errors);
+    AtomicReplacement::Failure failure;
+    failure.stage = AtomicReplacement::Stage::flush;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (!errors[i]) {
             continue;
         }
-        flushed.push_back(device);
-        if (!m_fileSystem.syncFileSystem(pending.replacement->fd())) {
-            continue;
-        }
-        AtomicReplacement::Failure failure;
-        for (Pending& each : m_pending) {
-            if (each.replacement && each.replacement->original().device == device &&
-                !each.replacement->flush(failure)) {
-                report(each.path, each.tag, failure);
-                each.replacement.reset();
-            }
+        failure.error = errors[i];
+        if (i < m_pending.size()) {
+            report(m_pending[i].path, m_pending[i].tag, failure);
+            m_pending[i].replacement.reset();
+        } else {
+            const Cut& cut = m_cuts[i - m_pending.size()];
+            report(cut.path, cut.tag, failure);
         }
     }
+    closeCuts();
+}
+
+void ReplacementBatch::closeCuts() {
+    for (const Cut& cut : m_cuts) {
+        m_fileSystem.close(cut.fd);
+    }
+    m_cuts.clear();
 }
 
 void ReplacementBatch::commit(const FailureReport& report) {

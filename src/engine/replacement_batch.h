@@ -14,10 +14,11 @@
 namespace tagsnip {
 
 // Replacements made durable together: each new file is written and its writeback started, then
-// it waits, still unnamed, until the batch is committed with one flush for all of them; only then
-// is each renamed over its original, and each directory touched is flushed once. A path thus
-// still holds its complete old or complete new content at every moment, at the cost of one
-// flush per batch instead of one per file.
+// it waits, still unnamed, until the batch is committed with one flush of all of its files issued
+// at once; only then is each renamed over its original, and each directory touched is flushed
+// once. A path thus still holds its complete old or complete new content at every moment, and
+// the journal commits the whole batch together instead of once per file. Only the batch's own
+// files are flushed, so another program's unwritten data never holds the run up.
 class ReplacementBatch {
 public:
     struct Bounds {
@@ -25,8 +26,9 @@ public:
         std::uint64_t bytes = std::uint64_t{256} << 20;
         std::chrono::milliseconds age{500};
     };
-    // Told of every replacement that failed at its commit, with the path and the tag text given
-    // to add(); a directory whose flush failed comes with its path and no tag.
+    // Told of every replacement that failed at its commit and every cut whose flush failed, with
+    // the path and the tag text given to add() or addCut(); a directory whose flush failed comes
+    // with its path and no tag.
     using FailureReport = std::function<void(const std::string& path, const char* tag,
                                              const AtomicReplacement::Failure& failure)>;
 
@@ -41,19 +43,26 @@ public:
     // content is complete.
     void add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
              const std::string& path, const char* tag, std::uint64_t bytes);
+    // Queues the flush of a file cut in place through fd, which the batch duplicates; where it
+    // cannot, flushes it at once and gives the outcome.
+    [[nodiscard]] std::error_code addCut(int fd, const std::string& path, const char* tag);
     // Whether a bound is reached: commit now.
     bool due() const;
     void commit(const FailureReport& report);
 
 private:
     struct Pending;
+    struct Cut;
     struct Directory;
 
     void flushAll(const FailureReport& report);
+    void startAgeIfEmpty();
+    void closeCuts();
 
     FileSystem& m_fileSystem;
     Bounds m_bounds;
     std::vector<Pending> m_pending;
+    std::vector<Cut> m_cuts;
     std::vector<Directory> m_directories;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_oldest;

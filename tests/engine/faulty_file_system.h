@@ -18,7 +18,11 @@ public:
         createTemporary,
         copy,
         writeThroughBuffer,
+        // Every flush of a file fails.
         sync,
+        // Only the first file of each batch flush fails.
+        syncFirst,
+        syncDirectory,
         rename,
         // Another program has the file open for writing.
         leaseRefused,
@@ -70,8 +74,16 @@ public:
     std::error_code sync(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
     }
-    std::error_code syncFileSystem(int fd) override {
-        return m_fault == Fault::sync ? fail() : FileSystem::syncFileSystem(fd);
+    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        FileSystem::syncFiles(fds, errors);
+        if (m_fault == Fault::sync) {
+            errors.assign(fds.size(), fail());
+        } else if (m_fault == Fault::syncFirst && !fds.empty()) {
+            errors[0] = fail();
+        }
+    }
+    std::error_code syncDirectory(int fd) override {
+        return m_fault == Fault::syncDirectory ? fail() : FileSystem::syncDirectory(fd);
     }
     std::error_code setOwnerOf(int fd, uid_t owner, gid_t group) override {
         return m_fault == Fault::metadataCallsFail ? fail()

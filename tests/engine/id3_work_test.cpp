@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{Fault::copy, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
         FaultCase{Fault::writeThroughBuffer,
                   "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
-        FaultCase{Fault::sync, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
+        FaultCase{Fault::syncFirst, "Could not copy @ - Disk full - ID3v2 Tag not removed!"},
         FaultCase{Fault::rename, "Could not delete @ - ID3v2 Tag not removed!"}));
 
 // Leases, inode flags and metadata calls, for a file losing both tags (rewritten) and one losing
@@ -247,6 +247,51 @@ INSTANTIATE_TEST_SUITE_P(
         SharingCase{Fault::immutable, false, " - immutable or append-only, file not changed!"},
         SharingCase{Fault::leaseUnavailable, true, ""},
         SharingCase{Fault::metadataCallsFail, true, ""}));
+
+// A batch whose flush fails names each file it hit and goes on: a new file that may not be on
+// disk is never renamed over its original, and a failed directory flush is named too.
+struct FlushFaultCase {
+    Fault fault;
+    std::vector<std::string> errors;
+    bool replacedFilesKept;
+};
+
+class FlushFaultTest : public Id3WorkTest, public ::testing::WithParamInterface<FlushFaultCase> {};
+
+TEST_P(FlushFaultTest, EachAffectedFileIsNamedAndTheRunGoesOn) {
+    useFileSystem(std::make_unique<FaultyFileSystem>(GetParam().fault, EIO));
+    const std::string a = id3v2Tag(20) + audio;
+    const std::string b = id3v2Tag(30) + audio + id3v1Tag();
+    writeFile(dir / "a.mp3", a);
+    writeFile(dir / "b.mp3", b);
+    writeFile(dir / "c.mp3", audio + id3v1Tag());
+    writeFile(dir / "d.mp3", audio);
+    removeBoth();
+    run();
+    const bool kept = GetParam().replacedFilesKept;
+    EXPECT_BYTES(only("a.mp3"), kept ? a : audio);
+    EXPECT_BYTES(only("b.mp3"), kept ? b : audio);
+    EXPECT_BYTES(only("c.mp3"), audio);
+    EXPECT_EQ(listNames(dir.path()), "a.mp3 b.mp3 c.mp3 d.mp3");
+    std::vector<std::string> errors = host.errors;
+    std::sort(errors.begin(), errors.end());
+    std::vector<std::string> expected;
+    for (std::string error : GetParam().errors) {
+        expected.push_back(error.replace(error.find('@'), 1, dir.path()));
+    }
+    EXPECT_EQ(errors, expected);
+    EXPECT_EQ(host.rows.size(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FlushFaultTest,
+    ::testing::Values(
+        FlushFaultCase{Fault::sync,
+                       {"Could not copy @a.mp3 - I/O error 5 - ID3v2 Tag not removed!",
+                        "Could not copy @b.mp3 - I/O error 5 - ID3v2 Tag not removed!",
+                        "Could not copy @c.mp3 - I/O error 5 - ID3v1 Tag not removed!"},
+                       true},
+        FlushFaultCase{Fault::syncDirectory, {"Could not flush directory @ - Error #5"}, false}));
 
 TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
     useFileSystem(std::make_unique<FaultyFileSystem>(Fault::createTemporary, EACCES));
@@ -386,9 +431,12 @@ TEST_F(Id3WorkTest, UpdateMadeDuringTheCopyIsNeverOverwritten) {
         host.errors.clear();
         run();
         EXPECT_BYTES(only("a.mp3"), i == 0 ? appended : saved);
+        // Writing through the path breaks the lease; a rename over it does not, and only the
+        // unchanged-check sees it.
+        const std::string found =
+            i == 0 ? "in use by another program" : "changed by another program meanwhile";
         EXPECT_EQ(host.errors,
-                  std::vector<std::string>{
-                      path + " - changed by another program meanwhile, file not changed!"});
+                  std::vector<std::string>{path + " - " + found + ", file not changed!"});
         EXPECT_EQ(listNames(dir.path()), "a.mp3");
     }
 }

@@ -47,12 +47,12 @@ public:
         }
         return FileSystem::sync(fd);
     }
-    std::error_code syncFileSystem(int fd) override {
-        if (m_fault == Fault::failedSync) {
+    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        FileSystem::syncFiles(fds, errors);
+        if (m_fault == Fault::failedSync && !fds.empty()) {
             hit = true;
-            return std::error_code(EIO, std::generic_category());
+            errors.assign(fds.size(), std::error_code(EIO, std::generic_category()));
         }
-        return FileSystem::syncFileSystem(fd);
     }
     std::error_code renameAt(int directory, const std::string& from,
                              const std::string& to) override {

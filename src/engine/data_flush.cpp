@@ -1,0 +1,113 @@
+#include "data_flush.h"
+
+#include <liburing.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace tagsnip {
+namespace {
+
+constexpr unsigned ringEntries = 256;
+
+// The one ring of the process, set up at the first flush. The engine is single-threaded, so it
+// is never shared between two flushes at once.
+class FlushRing {
+public:
+    FlushRing() { m_usable = io_uring_queue_init(ringEntries, &m_ring, 0) == 0; }
+    ~FlushRing() {
+        if (m_usable) {
+            io_uring_queue_exit(&m_ring);
+        }
+    }
+    FlushRing(const FlushRing&) = delete;
+    FlushRing& operator=(const FlushRing&) = delete;
+
+    bool usable() const { return m_usable; }
+    // Flushes fds[begin, end), at most ringEntries of them; those that got no completion keep
+    // done[i] false. A ring that fails to submit is given up for the rest of the run.
+    void flush(const std::vector<int>& fds, std::size_t begin, std::size_t end,
+               std::vector<std::error_code>& errors, std::vector<bool>& done);
+
+private:
+    unsigned submit(unsigned wanted);
+    void giveUp() {
+        io_uring_queue_exit(&m_ring);
+        m_usable = false;
+    }
+
+    io_uring m_ring{};
+    bool m_usable = false;
+};
+
+unsigned FlushRing::submit(unsigned wanted) {
+    unsigned submitted = 0;
+    while (submitted < wanted) {
+        const int result = io_uring_submit(&m_ring);
+        if (result == -EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            break;
+        }
+        submitted += static_cast<unsigned>(result);
+    }
+    return submitted;
+}
+
+void FlushRing::flush(const std::vector<int>& fds, std::size_t begin, std::size_t end,
+                      std::vector<std::error_code>& errors, std::vector<bool>& done) {
+    for (std::size_t i = begin; i < end; ++i) {
+        io_uring_sqe* entry = io_uring_get_sqe(&m_ring);
+        io_uring_prep_fsync(entry, fds[i], IORING_FSYNC_DATASYNC);
+        io_uring_sqe_set_data64(entry, i);
+    }
+    const auto wanted = static_cast<unsigned>(end - begin);
+    const unsigned submitted = submit(wanted);
+    unsigned completed = 0;
+    while (completed < submitted) {
+        io_uring_cqe* completion = nullptr;
+        const int result = io_uring_wait_cqe(&m_ring, &completion);
+        if (result == -EINTR) {
+            continue;
+        }
+        if (result < 0) {
+            break;
+        }
+        const auto i = static_cast<std::size_t>(io_uring_cqe_get_data64(completion));
+        if (completion->res < 0) {
+            errors[i] = {-completion->res, std::generic_category()};
+        }
+        done[i] = true;
+        io_uring_cqe_seen(&m_ring, completion);
+        ++completed;
+    }
+    // Entries left unsubmitted or uncompleted must not surface in a later flush.
+    if (completed < wanted) {
+        giveUp();
+    }
+}
+
+std::error_code flushOne(int fd) {
+    return fdatasync(fd) == 0 ? std::error_code{} : std::error_code{errno, std::generic_category()};
+}
+
+}  // namespace
+
+void flushDataOfEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
+    static FlushRing ring;
+    errors.assign(fds.size(), {});
+    std::vector<bool> done(fds.size(), false);
+    for (std::size_t begin = 0; begin < fds.size() && ring.usable(); begin += ringEntries) {
+        ring.flush(fds, begin, std::min(fds.size(), begin + ringEntries), errors, done);
+    }
+    // Never a skipped flush: whatever the ring did not complete is flushed here.
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (!done[i]) {
+            errors[i] = flushOne(fds[i]);
+        }
+    }
+}
+
+}  // namespace tagsnip

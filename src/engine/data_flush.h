@@ -1,0 +1,14 @@
+#pragma once
+
+#include <system_error>
+#include <vector>
+
+namespace tagsnip {
+
+// Flushes the data of every descriptor (fdatasync), all issued at once through io_uring so that
+// they wait together and the journal commits them in one go. Where io_uring cannot be had
+// (disabled by the system, refused by a seccomp policy, an old kernel) each is flushed in turn;
+// which way applies is found out once per process. errors[i] is the outcome for fds[i].
+void flushDataOfEach(const std::vector<int>& fds, std::vector<std::error_code>& errors);
+
+}  // namespace tagsnip
