@@ -14,6 +14,9 @@ struct RunRequest {
     std::string directory;
     // Records end in NUL and carry the path's raw bytes, instead of escaped lines.
     bool nullRecords = false;
+    // Every tag block a file carries goes, not only the ID3v1 trailer and one ID3v2 tag; the
+    // switches remove1 and remove2 are on with it.
+    bool allTags = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};
