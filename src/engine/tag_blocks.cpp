@@ -194,6 +194,10 @@ std::error_code matchLyrics3v1(const Tail& tail, Match& match) {
     const std::uint64_t endMarker = match.begin;
     const std::uint64_t reach = lyricsBeginSize + lyrics3v1MaxText;
     const std::uint64_t from = std::max(tail.floor(), endMarker > reach ? endMarker - reach : 0);
+    if (endMarker - from < lyricsBeginSize) {
+        match.fault = TagFault::startMissing;
+        return {};
+    }
     std::vector<unsigned char> window;
     if (const auto error =
             readText(tail.source(), from, static_cast<std::size_t>(endMarker - from), window)) {
