@@ -17,46 +17,32 @@ namespace {
 constexpr std::uint32_t sampleRate = 44100;
 constexpr std::uint32_t seconds = 3;
 
-void append16(std::string& bytes, std::uint16_t value) {
-    bytes += static_cast<char>(value & 0xFF);
-    bytes += static_cast<char>(value >> 8);
-}
-
-void append32(std::string& bytes, std::uint32_t value) {
-    append16(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
-    append16(bytes, static_cast<std::uint16_t>(value >> 16));
-}
-
-// 16-bit mono PCM: a rising tone over a quieter fixed one, so that no two frames encode alike.
-std::string toneWave() {
-    const std::uint32_t samples = sampleRate * seconds;
-    std::string wave = "RIFF";
-    append32(wave, 36 + samples * 2);
-    wave += "WAVEfmt ";
-    append32(wave, 16);
-    append16(wave, 1);
-    append16(wave, 1);
-    append32(wave, sampleRate);
-    append32(wave, sampleRate * 2);
-    append16(wave, 2);
-    append16(wave, 16);
-    wave += "data";
-    append32(wave, samples * 2);
-    for (std::uint32_t i = 0; i < samples; ++i) {
+// 16-bit little-endian mono PCM: a rising tone over a quieter fixed one, so that no two frames
+// encode alike.
+std::string tonePcm() {
+    std::string pcm;
+    for (std::uint32_t i = 0; i < sampleRate * seconds; ++i) {
         const double t = static_cast<double>(i) / sampleRate;
-        const double value = 9000 * std::sin(2 * std::numbers::pi * (220 + 110 * t) * t) +
-                             3000 * std::sin(2 * std::numbers::pi * 1250 * t);
-        append16(wave, static_cast<std::uint16_t>(static_cast<std::int16_t>(value)));
+        const auto value =
+            static_cast<std::int16_t>(9000 * std::sin(2 * std::numbers::pi * (220 + 110 * t) * t) +
+                                      3000 * std::sin(2 * std::numbers::pi * 1250 * t));
+        pcm += static_cast<char>(value & 0xFF);
+        pcm += static_cast<char>((value >> 8) & 0xFF);
     }
-    return wave;
+    return pcm;
 }
 
 std::string encode(std::string& failure) {
     TempDir dir;
-    const std::string wave = dir / "tone.wav";
+    const std::string pcm = dir / "tone.pcm";
     const std::string mp3 = dir / "tone.mp3";
-    writeFile(wave, toneWave());
-    const char* arguments[] = {"lame", "--quiet", "-b", "128", wave.c_str(), mp3.c_str(), nullptr};
+    writeFile(pcm, tonePcm());
+    const char* arguments[] = {"lame", "--quiet",   "-r",
+                               "-s",   "44.1",      "--bitwidth",
+                               "16",   "--signed",  "--little-endian",
+                               "-m",   "m",         "-b",
+                               "128",  pcm.c_str(), mp3.c_str(),
+                               nullptr};
     pid_t child = 0;
     if (posix_spawnp(&child, "lame", nullptr, nullptr, const_cast<char**>(arguments), environ) !=
         0) {

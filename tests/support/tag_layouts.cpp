@@ -77,49 +77,34 @@ void PrintTo(const Layout& layout, std::ostream* out) {
     *out << layout.name;
 }
 
+struct BlockSpec {
+    std::string bytes;
+    std::optional<TagKind> kind;
+};
+
+const BlockSpec& spec(Block block) {
+    static const std::map<Block, BlockSpec> specs = {
+        {Block::id3v2, {id3v2Tag(200), TagKind::id3v2}},
+        {Block::id3v2WithFooter, {appendedId3v2Tag(120), TagKind::id3v2}},
+        {Block::padding, {std::string(64, '\0'), std::nullopt}},
+        {Block::apeV1, {apeTag(1000, false), TagKind::ape}},
+        {Block::apeV2, {apeTag(2000, true), TagKind::ape}},
+        {Block::apeV2WithoutHeader, {apeTag(2000, false), TagKind::ape}},
+        {Block::lyrics3v1, {"LYRICSBEGINFirst line\r\nSecond lineLYRICSEND", TagKind::lyrics3}},
+        {Block::lyrics3v2, {lyrics3v2Tag(), TagKind::lyrics3}},
+        {Block::appendedId3v2, {appendedId3v2Tag(), TagKind::id3v2Appended}},
+        {Block::extendedId3v1, {extendedId3v1Tag(), TagKind::id3v1Extended}},
+        {Block::id3v1, {id3v1Tag(), TagKind::id3v1}},
+    };
+    return specs.at(block);
+}
+
 std::string blockBytes(Block block) {
-    switch (block) {
-        case Block::id3v2:
-            return id3v2Tag(200);
-        case Block::id3v2WithFooter:
-            return appendedId3v2Tag(120);
-        case Block::padding:
-            return std::string(64, '\0');
-        case Block::apeV1:
-            return apeTag(1000, false);
-        case Block::apeV2:
-            return apeTag(2000, true);
-        case Block::apeV2WithoutHeader:
-            return apeTag(2000, false);
-        case Block::lyrics3v1:
-            return "LYRICSBEGINFirst line\r\nSecond lineLYRICSEND";
-        case Block::lyrics3v2:
-            return lyrics3v2Tag();
-        case Block::appendedId3v2:
-            return appendedId3v2Tag();
-        case Block::extendedId3v1:
-            return extendedId3v1Tag();
-        case Block::id3v1:
-            return id3v1Tag();
-    }
-    return {};
+    return spec(block).bytes;
 }
 
 std::optional<TagKind> blockKind(Block block) {
-    static const std::map<Block, TagKind> kinds = {
-        {Block::id3v2, TagKind::id3v2},
-        {Block::id3v2WithFooter, TagKind::id3v2},
-        {Block::apeV1, TagKind::ape},
-        {Block::apeV2, TagKind::ape},
-        {Block::apeV2WithoutHeader, TagKind::ape},
-        {Block::lyrics3v1, TagKind::lyrics3},
-        {Block::lyrics3v2, TagKind::lyrics3},
-        {Block::appendedId3v2, TagKind::id3v2Appended},
-        {Block::extendedId3v1, TagKind::id3v1Extended},
-        {Block::id3v1, TagKind::id3v1},
-    };
-    const auto found = kinds.find(block);
-    return found == kinds.end() ? std::nullopt : std::optional<TagKind>(found->second);
+    return spec(block).kind;
 }
 
 std::string buildFile(const Layout& layout, const std::string& audio) {
