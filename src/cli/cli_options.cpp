@@ -13,6 +13,8 @@ const char* const cliUsageText =
     "  -s          include subdirectories\n"
     "  -t1         remove ID3v1 tags\n"
     "  -t2         remove ID3v2 tags\n"
+    "  -a, --all-tags  remove every tag block (stacked and appended ID3v2, APE, Lyrics3,\n"
+    "              extended ID3v1) in one pass; implies -t1 and -t2\n"
     "  -i          ignore file attributes (also work on read-only files)\n"
     "  -l          list modified files only\n"
     "  -m          clean M3U playlists (\"#\" lines)\n"
@@ -56,6 +58,10 @@ CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
                 request.nullRecords = true;
             } else if (argument == "-x" || argument == "--one-file-system") {
                 request.oneFileSystem = true;
+            } else if (argument == "-a" || argument == "--all-tags") {
+                request.allTags = true;
+                request.switches.remove1 = true;
+                request.switches.remove2 = true;
             } else if (const auto found = switchOptions.find(argument);
                        found != switchOptions.end()) {
                 request.switches.*(found->second) = true;
