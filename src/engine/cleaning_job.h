@@ -5,6 +5,7 @@
 #include "id3_work.h"
 #include "job_host.h"
 #include "job_options.h"
+#include "messages.h"
 #include "playlist_cleaner.h"
 #include "process_flags.h"
 #include "run_state.h"
@@ -45,9 +46,5 @@ private:
     DirectoryWalk m_walk;
     bool m_walking = false;
 };
-
-// The message shown when a run ends with the message switch on; lines end in CR LF.
-std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,
-                        bool cleanPLS);
 
 }  // namespace tagsnip

@@ -2,6 +2,7 @@
 
 #include "ascii_case.h"
 #include "id3_header.h"
+#include "messages.h"
 #include "temporary_names.h"
 
 #include <sys/resource.h>
@@ -251,8 +252,7 @@ void DirectoryWalk::removeLeftovers(const Level& level) {
         }
     }
     if (removed > 0) {
-        m_host.ShowError("Removed " + std::to_string(removed) +
-                         " temporary file(s) left by an interrupted run in " + m_path);
+        m_host.ShowError(leftoversRemovedText(removed, m_path));
     }
 }
 
@@ -340,8 +340,7 @@ void DirectoryWalk::addRow(const std::string& name, const std::string& path) {
 
 void DirectoryWalk::reportUnreadable(const std::string& directory, std::error_code error) {
     ++m_state.fileErrors;
-    m_host.ShowError("Could not read directory " + directory + " - Error #" +
-                     std::to_string(error.value()));
+    m_host.ShowError(couldNotReadDirectoryText(directory, error));
 }
 
 }  // namespace tagsnip

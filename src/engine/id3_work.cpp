@@ -1,8 +1,7 @@
 #include "id3_work.h"
 
 #include "id3_header.h"
-#include "io_error_text.h"
-#include "path_text.h"
+#include "messages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,7 +58,7 @@ void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
         return;
     }
     if (error) {
-        reportError("Could not open " + file.path() + " - Error #" + std::to_string(error.value()));
+        reportError(couldNotOpenText(file.path(), error));
         return;
     }
     std::uint64_t contentEnd = file.status.size;
@@ -140,13 +139,11 @@ Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* heade
     }
     const std::uint64_t keepFrom = id3v2KeepFrom(header);
     if (keepFrom > file.status.size) {
-        reportError(file.path() +
-                    " - ID3v2 Tag size reaches beyond end of file, file not changed!");
+        reportError(id3v2BeyondEndText(file.path()));
         return Removal::failed;
     }
     if (keepFrom > contentEnd) {
-        reportError(file.path() +
-                    " - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!");
+        reportError(id3v2IntoId3v1Text(file.path()));
         return Removal::failed;
     }
     m_state.file.FileModified = true;
@@ -310,8 +307,7 @@ void Id3Work::commitPending() {
     m_batch.commit([this](const std::string& path, const char* tag,
                           const AtomicReplacement::Failure& failure) {
         if (tag == nullptr) {
-            reportError("Could not flush directory " + path + " - Error #" +
-                        std::to_string(failure.error.value()));
+            reportError(couldNotFlushDirectoryText(path, failure.error));
             return;
         }
         reportReplacementFailure(path, failure, tag);
@@ -357,16 +353,7 @@ std::error_code Id3Work::copyContent(OpenFile& file, std::uint64_t begin, std::u
 
 void Id3Work::reportReplacementFailure(const std::string& path,
                                        const AtomicReplacement::Failure& failure, const char* tag) {
-    const std::string notRemoved = std::string(" - ") + tag + " Tag not removed!";
-    if (std::string refusal = refusalText(path, failure); !refusal.empty()) {
-        reportError(refusal);
-    } else if (failure.stage == AtomicReplacement::Stage::create) {
-        reportError("Could not create " + directoryOf(path) + id3TemporaryName + notRemoved);
-    } else if (failure.stage == AtomicReplacement::Stage::rename) {
-        reportError("Could not delete " + path + notRemoved);
-    } else {
-        reportError("Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved);
-    }
+    reportError(replacementFailureText(path, failure, tag));
 }
 
 // A read that falls short of a size measured at the open means that someone else shortened the
@@ -390,9 +377,7 @@ void Id3Work::reportError(const std::string& text) {
 }
 
 void Id3Work::reportIoError(const std::string& path, std::error_code error) {
-    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
-                           error != EngineError::readBeyondEnd;
-    reportError(path + " - " + ioErrorText(error) + (leftAlone ? ", file not changed!" : ""));
+    reportError(fileErrorText(path, error));
 }
 
 }  // namespace tagsnip

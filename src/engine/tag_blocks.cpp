@@ -374,19 +374,4 @@ std::string extraTagKinds(const TagLayout& layout) {
     return list.empty() ? "-" : list;
 }
 
-std::string tagProblemText(const TagProblem& problem) {
-    static constexpr const char* kinds[tagKindCount] = {"ID3v2", "ID3v1",   "Extended ID3v1",
-                                                        "APE",   "Lyrics3", "Appended ID3v2"};
-    static constexpr const char* faults[] = {
-        "tag size field is malformed",
-        "tag version is unknown",
-        "tag size reaches before the start of the file",
-        "tag size reaches beyond the end of the file",
-        "tag reaches into the ID3v2 tag at the start",
-        "tag does not begin where its size says",
-    };
-    return std::string(kinds[static_cast<std::size_t>(problem.kind)]) + " " +
-           faults[static_cast<std::size_t>(problem.fault)];
-}
-
 }  // namespace tagsnip

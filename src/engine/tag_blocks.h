@@ -70,7 +70,5 @@ const char* tagKindName(TagKind kind);
 // The kinds found beside the ID3v1 trailer and the first ID3v2 tag, which the two marks of a row
 // show already, comma-separated in TagKind order ("ape,lyrics3"); "-" for none.
 std::string extraTagKinds(const TagLayout& layout);
-// "APE tag size reaches before the start of the file", for the error message of a file.
-std::string tagProblemText(const TagProblem& problem);
 
 }  // namespace tagsnip

@@ -1,5 +1,6 @@
 #include "engine/tag_blocks.h"
 #include "engine/file_byte_source.h"
+#include "engine/messages.h"
 #include "support/mp3_bytes.h"
 #include "support/tag_layouts.h"
 #include "support/temp_dir.h"
