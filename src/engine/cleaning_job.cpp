@@ -15,11 +15,11 @@ CleaningJob::CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner&
       m_id3Work(host, fileSystem, m_state),
       m_walk(host, fileSystem, m_state, m_id3Work, playlistCleaner) {}
 
-void CleaningJob::startClick() {
+RunResult CleaningJob::startClick() {
     if (m_host.StartCaption() == captionRunning) {
         m_state.StopRequested = true;
         m_host.StartCaption(captionIdle);
-        return;
+        return RunResult::done;
     }
     const std::string typed = m_host.ReadDirectory();
     const std::string directory = withTrailingSlash(typed);
@@ -29,7 +29,7 @@ void CleaningJob::startClick() {
     if (directory.empty() || !m_fileSystem.isDirectory(directory)) {
         m_host.ShowNotice(directoryNotFoundText(directory));
         m_host.FocusDirectory();
-        return;
+        return RunResult::directoryRefused;
     }
     if (m_flags.SaveSettings) {
         m_store.WriteStartDirectory(directory);
@@ -57,6 +57,7 @@ void CleaningJob::startClick() {
     if (m_flags.QuitWhenDone) {
         m_host.EndProgram();
     }
+    return RunResult::done;
 }
 
 void CleaningJob::CleanUp() {

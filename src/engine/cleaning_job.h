@@ -18,6 +18,13 @@ namespace tagsnip {
 inline constexpr const char* captionRunning = "稍等";
 inline constexpr const char* captionIdle = "继续";
 
+enum class RunResult {
+    // The run ended, or was stopped, or only a stop was asked of a running one.
+    done,
+    // The start directory is not a directory: nothing ran.
+    directoryRefused,
+};
+
 // A cleaning run, started and stopped by the Start button of its host.
 class CleaningJob {
 public:
@@ -25,7 +32,7 @@ public:
                 StartDirectoryStore& store, ProcessFlags& flags);
 
     // Starts a run, or, while one is in progress, only asks it to stop.
-    void startClick();
+    RunResult startClick();
     // Puts the window back into its collapsed shape and resets the counts.
     void CleanUp();
     // Makes every level of a running walk return at its next test (window close, Ctrl+C).

@@ -362,12 +362,16 @@ const char* tagKindName(TagKind kind) {
     return names[static_cast<std::size_t>(kind)];
 }
 
+bool isExtraTagKind(const TagLayout& layout, TagKind kind) {
+    const std::uint32_t shown = kind == TagKind::id3v2 || kind == TagKind::id3v1 ? 1 : 0;
+    return layout.count(kind) > shown;
+}
+
 std::string extraTagKinds(const TagLayout& layout) {
     std::string list;
     for (std::size_t i = 0; i < tagKindCount; ++i) {
         const auto kind = static_cast<TagKind>(i);
-        const std::uint32_t shown = kind == TagKind::id3v2 || kind == TagKind::id3v1 ? 1 : 0;
-        if (layout.counts[i] > shown) {
+        if (isExtraTagKind(layout, kind)) {
             list += (list.empty() ? "" : ",") + std::string(tagKindName(kind));
         }
     }

@@ -67,6 +67,9 @@ struct TagLayout {
 
 // "id3v2", "id3v1", "id3v1ext", "ape", "lyrics3", "id3v2end".
 const char* tagKindName(TagKind kind);
+// Whether the file carries blocks of kind beside the ID3v1 trailer and the first ID3v2 tag, which
+// the two marks of a row show already.
+bool isExtraTagKind(const TagLayout& layout, TagKind kind);
 // The kinds found beside the ID3v1 trailer and the first ID3v2 tag, which the two marks of a row
 // show already, comma-separated in TagKind order ("ape,lyrics3"); "-" for none.
 std::string extraTagKinds(const TagLayout& layout);
