@@ -9,6 +9,7 @@ packages=(
     clang-format
     acl attr
     lame
+    dosfstools fusefat
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth xdg-utils fonts-arphic-uming
     dpkg-dev file lintian appstream desktop-file-utils
