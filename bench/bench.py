@@ -35,7 +35,11 @@ SETS = {
     "scale-1000": (1000, 20_000, 4, False),
     "scale-10000": (10000, 20_000, 4, False),
     "scale-100000": (100000, 20_000, 5, False),
+    # Every file also carries a Lyrics3v2 block and an APEv2 tag in front of where an ID3v1
+    # trailer stands, as mp3gain and lyrics taggers leave them.
+    "300x1MiB-ape": (300, 1_000_000, 1, True),
 }
+TRAILER_SETS = {"300x1MiB-ape"}
 PEERS = ["mid3v2", "eyeD3", "id3v2", "ffmpeg"]
 # ffmpeg remuxes one file per process (about 75 ms each here): one repetition, large files only.
 SLOW = {"ffmpeg": ("1000x1MiB", "200x8MiB")}
@@ -59,6 +63,12 @@ def xargs(*command):
 def command_for(tool, work, args):
     if tool == "tagsnip-cli":
         return [args.cli, "-s", "-t1", "-t2", work]
+    if tool == "tagsnip-cli -a":
+        return [args.cli, "-s", "-a", work]
+    if tool == "kid3-cli":
+        # Tag 1 is ID3v1, 2 ID3v2, 3 the third tag kind (APE for MP3); one folder.
+        return ["kid3-cli", "-c", "select all", "-c", "remove 1", "-c", "remove 2", "-c",
+                "remove 3", "-c", "save", work]
     if tool == "tagsnip-cli (other build)":
         return [args.other_cli, "-s", "-t1", "-t2", work]
     if tool == "mid3v2":
@@ -97,7 +107,8 @@ def make_corpus(name, data):
     command = [sys.executable, os.path.join(HERE, "make_corpus.py"), "--out", master,
                "--files", str(files), "--size", str(size), "--depth", str(depth),
                "--cache", os.path.join(data, "cache")]
-    run(command + (["--pictures"] if pictures else []))
+    run(command + (["--pictures"] if pictures else []) +
+        (["--trailers"] if name in TRAILER_SETS else []))
     return master, manifest
 
 
@@ -278,6 +289,8 @@ def main():
     parser.add_argument("--cold", action="store_true",
                         help="also time every tool with the caches dropped after the copy (root)")
     parser.add_argument("--out", help="also write the tables here")
+    parser.add_argument("--all-tags", action="store_true",
+                        help="time tagsnip-cli -a beside tagsnip-cli -t1 -t2")
     args = parser.parse_args()
     if args.cold and os.geteuid() != 0:
         print("--cold needs root to drop the page cache: cold runs skipped, warm only",
@@ -289,6 +302,8 @@ def main():
         args.scale_tools += ",tagsnip-cli (other build)"
     available = [t for t in args.tools.split(",")
                  if t.split()[0] in ("tagsnip-cli", "ideal", "cp") or shutil.which(t)]
+    if args.all_tags:
+        available.insert(available.index("tagsnip-cli") + 1, "tagsnip-cli -a")
     tables = []
     results = []
     for name in args.sets.split(","):

@@ -14,6 +14,7 @@ import argparse
 import hashlib
 import os
 import random
+import struct
 import subprocess
 import sys
 import tempfile
@@ -154,6 +155,31 @@ def tag_with_tool(path, index, kind, pictures, rng):
                         path], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def lyrics3v2(index):
+    title = b"Track %d" % index
+    body = b"LYRICSBEGIN" + b"IND0000210" + b"LYR%05d" % len(title) + title
+    return body + b"%06d" % len(body) + b"LYRICS200"
+
+
+def apev2(index):
+    items = [(b"Title", b"Track %d" % index), (b"REPLAYGAIN_TRACK_GAIN", b"-6.50 dB")]
+    body = b"".join(struct.pack("<II", len(v), 0) + k + b"\0" + v for k, v in items)
+
+    def frame(flags):
+        return (b"APETAGEX" + struct.pack("<IIII", 2000, len(body) + 32, len(items), flags) +
+                b"\0" * 8)
+    return frame(0xA0000000) + body + frame(0x80000000)
+
+
+def add_trailers(path, index):
+    """Lyrics3v2 and APEv2 go in front of an ID3v1 trailer, where taggers that keep it put them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    cut = len(data) - 128 if len(data) >= 128 and data[-128:-125] == b"TAG" else len(data)
+    with open(path, "wb") as f:
+        f.write(data[:cut] + lyrics3v2(index) + apev2(index) + data[cut:])
+
+
 def locate_audio(path, audio):
     """Where the audio sits in the tagged file; the writers may not touch it."""
     with open(path, "rb") as f:
@@ -173,6 +199,8 @@ def main():
     parser.add_argument("--depth", type=int, default=1)
     parser.add_argument("--pictures", action="store_true", help="add a 50-200 KB cover")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--trailers", action="store_true",
+                        help="add a Lyrics3v2 block and an APEv2 tag to every file")
     parser.add_argument("--cache", default=os.path.join(os.path.dirname(__file__), "..",
                                                         "build-bench", "cache"))
     args = parser.parse_args()
@@ -197,6 +225,8 @@ def main():
                     tag_with_tool(path, index, kind, args.pictures, rng)
                 else:
                     tag_with_mutagen(path, index, kind, args.pictures, rng)
+            if args.trailers:
+                add_trailers(path, index)
             offset, _ = locate_audio(path, audio)
             mode = MODES[index % len(MODES)]
             os.chmod(path, mode)
