@@ -14,6 +14,7 @@ import argparse
 import hashlib
 import os
 import random
+import struct
 import subprocess
 import sys
 import tempfile
@@ -155,24 +156,23 @@ def tag_with_tool(path, index, kind, pictures, rng):
 
 
 def lyrics3v2(index):
-    fields = b"IND0000210" + b"LYR%05d" % len(b"Track %d" % index) + b"Track %d" % index
-    body = b"LYRICSBEGIN" + fields
+    title = b"Track %d" % index
+    body = b"LYRICSBEGIN" + b"IND0000210" + b"LYR%05d" % len(title) + title
     return body + b"%06d" % len(body) + b"LYRICS200"
 
 
 def apev2(index):
-    value = b"Track %d" % index
-    items = [(b"Title", value), (b"REPLAYGAIN_TRACK_GAIN", b"-6.50 dB")]
+    items = [(b"Title", b"Track %d" % index), (b"REPLAYGAIN_TRACK_GAIN", b"-6.50 dB")]
     body = b"".join(struct.pack("<II", len(v), 0) + k + b"\0" + v for k, v in items)
 
     def frame(flags):
-        return b"APETAGEX" + struct.pack("<IIII", 2000, len(body) + 32, len(items), flags) + \
-            b"\0" * 8
+        return (b"APETAGEX" + struct.pack("<IIII", 2000, len(body) + 32, len(items), flags) +
+                b"\0" * 8)
     return frame(0xA0000000) + body + frame(0x80000000)
 
 
 def add_trailers(path, index):
-    """Lyrics3v2 and APEv2 go in front of an ID3v1 trailer, as taggers that keep it place them."""
+    """Lyrics3v2 and APEv2 go in front of an ID3v1 trailer, where taggers that keep it put them."""
     with open(path, "rb") as f:
         data = f.read()
     cut = len(data) - 128 if len(data) >= 128 and data[-128:-125] == b"TAG" else len(data)

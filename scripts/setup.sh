@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     clang-format
     acl attr
+    lame
     dosfstools fusefat exfatprogs exfat-fuse
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth xdg-utils fonts-arphic-uming

@@ -10,7 +10,7 @@ _tagsnip_cli() {
         esac
     done
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -i -l -m -p -x --one-file-system -0 --null -h --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -a --all-tags -i -l -m -p -x --one-file-system -0 --null -h --help --version --' -- "$cur")
         return
     fi
     compopt -o filenames 2>/dev/null

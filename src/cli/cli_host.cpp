@@ -10,6 +10,7 @@ CliHost::CliHost(const RunRequest& request, std::ostream& out, std::ostream& err
       m_directory(request.directory),
       m_nullRecords(request.nullRecords),
       m_oneFileSystem(request.oneFileSystem),
+      m_allTags(request.allTags),
       m_out(out),
       m_err(err),
       m_progress(progress),
@@ -38,29 +39,19 @@ void CliHost::stop() {
     }
 }
 
-void CliHost::AddRow(const std::string&, const std::string& path) {
-    m_rowPath = path;
-    m_rowMarks.clear();
-    m_marks = 0;
-}
-
-void CliHost::AddMark(const std::string& mark) {
-    m_rowMarks += mark;
-    m_rowMarks += '\t';
-    if (++m_marks == 2) {
-        writeRow();
-    }
-}
-
-void CliHost::writeRow() {
+// The kinds stand before the path, so that the path stays the last field whatever it holds.
+void CliHost::AddRow(const ResultRow& row) {
     if (m_progress != nullptr) {
         m_progress->erase();
     }
-    m_out << m_rowMarks;
+    m_out << row.id3v1Mark << '\t' << row.id3v2Mark << '\t';
+    if (m_allTags) {
+        m_out << row.tagKinds << '\t';
+    }
     if (m_nullRecords) {
-        m_out << m_rowPath << '\0';
+        m_out << row.RowPath << '\0';
     } else {
-        m_out << escapeForLine(m_rowPath) << '\n';
+        m_out << escapeForLine(row.RowPath) << '\n';
     }
     if (m_progress != nullptr) {
         // Rows and the progress line share the terminal; keep them in order.
@@ -70,11 +61,6 @@ void CliHost::writeRow() {
         // Nobody learns what the rest of the run would change: end it as Ctrl+C would.
         stop();
     }
-}
-
-void CliHost::ShowNotice(const std::string& text) {
-    m_directoryRejected = true;
-    message(text);
 }
 
 void CliHost::message(const std::string& text) {

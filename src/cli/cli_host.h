@@ -21,7 +21,6 @@ public:
             const volatile std::sig_atomic_t* interrupt);
 
     void attach(CleaningJob& job) { m_job = &job; }
-    bool directoryRejected() const { return m_directoryRejected; }
     // The signal that stopped the run, 0 when none did.
     int stopSignal() const { return m_stopSignal; }
     void finish();
@@ -34,38 +33,34 @@ public:
     void StartCaption(const std::string& caption) override { m_startCaption = caption; }
     void ShowCount(CountLabel, const std::string&) override {}
     void PumpEvents() override;
-    void AddRow(const std::string& name, const std::string& path) override;
-    void AddMark(const std::string& mark) override;
+    void AddRow(const ResultRow& row) override;
     void ExpandForRows() override {}
     void CollapseWindow() override {}
     void ShowCountPanel() override {}
     void SetBusy(bool) override {}
-    void ShowNotice(const std::string& text) override;
+    void ShowNotice(const std::string& text) override { message(text); }
     void ShowInfo(const std::string& text) override { message(text); }
     void ShowError(const std::string& text) override { message(text); }
     void FocusWindow() override {}
     void EndProgram() override {}
     bool StaysOnOneFileSystem() override { return m_oneFileSystem; }
+    bool RemovesEveryTag() override { return m_allTags; }
 
 private:
     void message(const std::string& text);
-    void writeRow();
     void stop();
 
     SwitchStates m_switches;
     std::string m_directory;
     bool m_nullRecords;
     bool m_oneFileSystem;
+    bool m_allTags;
     std::string m_startCaption = "开始(&G)";
     std::ostream& m_out;
     std::ostream& m_err;
     ProgressLine* m_progress;
     const volatile std::sig_atomic_t* m_interrupt;
     CleaningJob* m_job = nullptr;
-    std::string m_rowPath;
-    std::string m_rowMarks;
-    int m_marks = 0;
-    bool m_directoryRejected = false;
     bool m_stopped = false;
     int m_stopSignal = 0;
 };

@@ -13,6 +13,8 @@ const char* const cliUsageText =
     "  -s          include subdirectories\n"
     "  -t1         remove ID3v1 tags\n"
     "  -t2         remove ID3v2 tags\n"
+    "  -a, --all-tags  remove every tag block (stacked and appended ID3v2, APE, Lyrics3,\n"
+    "              extended ID3v1) in one pass; implies -t1 and -t2\n"
     "  -i          ignore file attributes (also work on read-only files)\n"
     "  -l          list modified files only\n"
     "  -m          clean M3U playlists (\"#\" lines)\n"
@@ -26,6 +28,10 @@ const char* const cliUsageText =
     "Each listed file is one line on standard output: the ID3v1 mark, a TAB, the ID3v2\n"
     "mark, a TAB and the full path (X found, - absent, ? not examined). The last line is\n"
     "\"total mp3=N id3v1=N id3v2=N m3u=N pls=N\". Errors go to standard error.\n"
+    "With -a a third TAB-ended field before the path names the other kinds found\n"
+    "(id3v2 for a stacked second one, id3v1, id3v1ext, ape, lyrics3, id3v2end; \"-\" none,\n"
+    "\"?\" not examined), and the total adds \" +KIND=N\" for each, in that order: the\n"
+    "number of files whose row lists it.\n"
     "In paths and errors a backslash is written \\\\, TAB \\t, line feed \\n, carriage\n"
     "return \\r, and any other control byte or byte that is not UTF-8 \\xHH.\n"
     "\n"
@@ -56,6 +62,10 @@ CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
                 request.nullRecords = true;
             } else if (argument == "-x" || argument == "--one-file-system") {
                 request.oneFileSystem = true;
+            } else if (argument == "-a" || argument == "--all-tags") {
+                request.allTags = true;
+                request.switches.remove1 = true;
+                request.switches.remove2 = true;
             } else if (const auto found = switchOptions.find(argument);
                        found != switchOptions.end()) {
                 request.switches.*(found->second) = true;

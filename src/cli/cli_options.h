@@ -16,6 +16,9 @@ struct RunRequest {
     bool nullRecords = false;
     // Folders on other file systems than the directory's are left out, as find -xdev does.
     bool oneFileSystem = false;
+    // Every tag block a file carries goes, not only the ID3v1 trailer and one ID3v2 tag; the
+    // switches remove1 and remove2 are on with it.
+    bool allTags = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};

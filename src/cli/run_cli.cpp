@@ -24,6 +24,19 @@ constexpr int exitOutputFailed = 1;
 // As a shell reports a program ended by a signal; the run was stopped, not killed.
 constexpr int exitSignalBase = 128;
 
+// With every tag kind removed, each kind a row can list adds the number of files listing it.
+void writeTotal(std::ostream& out, const JobCounters& counts, const RunRequest& request) {
+    out << "total mp3=" << counts.mp3Files << " id3v1=" << counts.id3v1Tags
+        << " id3v2=" << counts.id3v2Tags << " m3u=" << counts.m3uPlaylists
+        << " pls=" << counts.plsPlaylists;
+    if (request.allTags) {
+        for (std::size_t i = 0; i < tagKindCount; ++i) {
+            out << " +" << tagKindName(static_cast<TagKind>(i)) << '=' << counts.extraKindFiles[i];
+        }
+    }
+    out << (request.nullRecords ? '\0' : '\n');
+}
+
 int run(const RunRequest& request, std::ostream& out, std::ostream& err,
         const CliEnvironment& environment) {
     std::unique_ptr<ProgressLine> progress;
@@ -38,15 +51,12 @@ int run(const RunRequest& request, std::ostream& out, std::ostream& err,
     CleaningJob job(host, fileSystem, playlists, store, flags);
     host.attach(job);
 
-    job.startClick();
+    const RunResult result = job.startClick();
     host.finish();
-    if (host.directoryRejected()) {
+    if (result == RunResult::directoryRefused) {
         return exitUsage;
     }
-    const JobCounters& counts = job.state().counters;
-    out << "total mp3=" << counts.mp3Files << " id3v1=" << counts.id3v1Tags
-        << " id3v2=" << counts.id3v2Tags << " m3u=" << counts.m3uPlaylists
-        << " pls=" << counts.plsPlaylists << (request.nullRecords ? '\0' : '\n');
+    writeTotal(out, job.state().counters, request);
     if (host.stopSignal() != 0) {
         return exitSignalBase + host.stopSignal();
     }

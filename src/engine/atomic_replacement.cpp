@@ -6,31 +6,6 @@
 
 namespace tagsnip {
 
-std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure) {
-    switch (failure.stage) {
-        case AtomicReplacement::Stage::owner:
-            return path + " - owner or group cannot be kept, file not changed!";
-        case AtomicReplacement::Stage::changed:
-            return path + " - changed by another program meanwhile, file not changed!";
-        case AtomicReplacement::Stage::inUse:
-            return path + " - " + make_error_code(EngineError::inUse).message() +
-                   ", file not changed!";
-        case AtomicReplacement::Stage::fileLocked:
-            return path + " - " + make_error_code(EngineError::locked).message() +
-                   ", file not changed!";
-        case AtomicReplacement::Stage::folderLocked:
-            return path + " - folder is immutable or append-only, file not changed!";
-        case AtomicReplacement::Stage::attributes:
-            if (failure.attribute.empty()) {
-                return {};
-            }
-            return path + " - extended attribute " + failure.attribute +
-                   " cannot be kept, file not changed!";
-        default:
-            return {};
-    }
-}
-
 AtomicReplacement::AtomicReplacement(FileSystem& fileSystem, int directoryFd,
                                      std::string targetName, const std::string& temporaryName,
                                      int originalFd, const FileStatus& original)

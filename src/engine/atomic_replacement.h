@@ -96,9 +96,4 @@ private:
     bool m_ownsOriginal = false;
 };
 
-// The message for a replacement that was refused to keep the user's file as it is (its owner or
-// an extended attribute cannot be kept, its flags forbid it, or another program changed it or
-// has it open), or "" for any other failure, which each kind of file words in its own way.
-std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure);
-
 }  // namespace tagsnip

@@ -1,5 +1,6 @@
 #include "cleaning_job.h"
 
+#include "messages.h"
 #include "path_text.h"
 
 namespace tagsnip {
@@ -14,11 +15,11 @@ CleaningJob::CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner&
       m_id3Work(host, fileSystem, m_state),
       m_walk(host, fileSystem, m_state, m_id3Work, playlistCleaner) {}
 
-void CleaningJob::startClick() {
+RunResult CleaningJob::startClick() {
     if (m_host.StartCaption() == captionRunning) {
         m_state.StopRequested = true;
         m_host.StartCaption(captionIdle);
-        return;
+        return RunResult::done;
     }
     const std::string typed = m_host.ReadDirectory();
     const std::string directory = withTrailingSlash(typed);
@@ -26,9 +27,9 @@ void CleaningJob::startClick() {
         m_host.SetDirectory(directory);
     }
     if (directory.empty() || !m_fileSystem.isDirectory(directory)) {
-        m_host.ShowNotice("Directory " + directory + " not found or empty.");
+        m_host.ShowNotice(directoryNotFoundText(directory));
         m_host.FocusDirectory();
-        return;
+        return RunResult::directoryRefused;
     }
     if (m_flags.SaveSettings) {
         m_store.WriteStartDirectory(directory);
@@ -56,6 +57,7 @@ void CleaningJob::startClick() {
     if (m_flags.QuitWhenDone) {
         m_host.EndProgram();
     }
+    return RunResult::done;
 }
 
 void CleaningJob::CleanUp() {
@@ -67,35 +69,6 @@ void CleaningJob::CleanUp() {
     m_host.ShowCount(CountLabel::M3Ufound, "-");
     m_host.ShowCount(CountLabel::PLSfound, "-");
     m_host.ShowCount(CountLabel::filesfound, "0");
-}
-
-std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,
-                        bool cleanPLS) {
-    std::string text;
-    if (remove1) {
-        text += std::to_string(counters.id3v1Tags) + " 个 ID3v1 标签";
-        if (remove2) {
-            text += "和 ";
-        }
-    }
-    if (remove2) {
-        text += std::to_string(counters.id3v2Tags) + " 个 ID3v2 标签";
-    }
-    text += "，共计 " + std::to_string(counters.mp3Files) + " 个 MP3 文件。";
-    if (cleanM3U || cleanPLS) {
-        text += "\r\n已经检查和清除 ";
-    }
-    if (cleanM3U) {
-        text += std::to_string(counters.m3uPlaylists) + " 个 M3U 文件";
-        if (cleanPLS) {
-            text += "和 ";
-        }
-    }
-    if (cleanPLS) {
-        text += std::to_string(counters.plsPlaylists) + " 个 PLS 文件";
-    }
-    text += "。";
-    return "已经移除 " + text;
 }
 
 }  // namespace tagsnip

@@ -5,6 +5,7 @@
 #include "id3_work.h"
 #include "job_host.h"
 #include "job_options.h"
+#include "messages.h"
 #include "playlist_cleaner.h"
 #include "process_flags.h"
 #include "run_state.h"
@@ -17,6 +18,13 @@ namespace tagsnip {
 inline constexpr const char* captionRunning = "稍等";
 inline constexpr const char* captionIdle = "继续";
 
+enum class RunResult {
+    // The run ended, or was stopped, or only a stop was asked of a running one.
+    done,
+    // The start directory is not a directory: nothing ran.
+    directoryRefused,
+};
+
 // A cleaning run, started and stopped by the Start button of its host.
 class CleaningJob {
 public:
@@ -24,7 +32,7 @@ public:
                 StartDirectoryStore& store, ProcessFlags& flags);
 
     // Starts a run, or, while one is in progress, only asks it to stop.
-    void startClick();
+    RunResult startClick();
     // Puts the window back into its collapsed shape and resets the counts.
     void CleanUp();
     // Makes every level of a running walk return at its next test (window close, Ctrl+C).
@@ -45,9 +53,5 @@ private:
     DirectoryWalk m_walk;
     bool m_walking = false;
 };
-
-// The message shown when a run ends with the message switch on; lines end in CR LF.
-std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,
-                        bool cleanPLS);
 
 }  // namespace tagsnip

@@ -2,6 +2,7 @@
 
 #include "ascii_case.h"
 #include "id3_header.h"
+#include "messages.h"
 #include "temporary_names.h"
 
 #include <sys/resource.h>
@@ -251,8 +252,7 @@ void DirectoryWalk::removeLeftovers(const Level& level) {
         }
     }
     if (removed > 0) {
-        m_host.ShowError("Removed " + std::to_string(removed) +
-                         " temporary file(s) left by an interrupted run in " + m_path);
+        m_host.ShowError(leftoversRemovedText(removed, m_path));
     }
 }
 
@@ -279,69 +279,91 @@ void DirectoryWalk::countFile(std::uint32_t& count, CountLabel label) {
 }
 
 void DirectoryWalk::workOnMp3(const FileLocation& file, const FileStatus& status) {
-    m_state.file = FileState{};
-    m_state.file.SavedAttributes = status.mode;
     // Special files count as system files: never opened, whatever the switches say.
     const bool special = status.kind != EntryKind::regular;
     const bool readOnly = isReadOnly(status.mode);
+    FileResult result;
     if (!special && (m_options.ignoreattributes() || !readOnly)) {
-        m_id3Work.checkID3(file, readOnly);
+        result = m_id3Work.checkID3(file, readOnly);
     }
-    if (!listingAdmitsMp3()) {
+    countAndReport(result);
+    if (!listingAdmitsMp3(result)) {
         return;
     }
     m_host.ExpandForRows();
-    addRow(file.name, file.path);
-    m_host.AddMark(markOf(m_state.file.id3v1));
-    m_host.AddMark(markOf(m_state.file.id3v2));
+    addRow({file.name, markOf(result.id3v1), markOf(result.id3v2), file.path, tagKindsField(result),
+            result.modified});
 }
 
-bool DirectoryWalk::listingAdmitsMp3() {
-    if (!m_options.modonly() || m_state.file.FileModified) {
+// Counts first, then errors: the order in which the work on the file met them.
+void DirectoryWalk::countAndReport(const FileResult& result) {
+    if (result.id3v1 == TagState::found) {
+        ++m_state.counters.id3v1Tags;
+        m_host.ShowCount(CountLabel::id3v1tags, std::to_string(m_state.counters.id3v1Tags));
+    }
+    if (result.id3v2 == TagState::found) {
+        ++m_state.counters.id3v2Tags;
+        m_host.ShowCount(CountLabel::id3v2tags, std::to_string(m_state.counters.id3v2Tags));
+    }
+    if (result.layout) {
+        for (std::size_t i = 0; i < tagKindCount; ++i) {
+            m_state.counters.extraKindFiles[i] +=
+                isExtraTagKind(*result.layout, static_cast<TagKind>(i)) ? 1 : 0;
+        }
+    }
+    for (const std::string& error : result.errors) {
+        ++m_state.fileErrors;
+        m_host.ShowError(error);
+    }
+}
+
+bool DirectoryWalk::listingAdmitsMp3(const FileResult& result) {
+    if (!m_options.modonly() || result.modified) {
         return true;
     }
     if (m_options.remove1() || m_options.remove2()) {
         return false;
     }
-    return m_state.file.id3v1 == TagState::found || m_state.file.id3v2 == TagState::found;
+    return result.id3v1 == TagState::found || result.id3v2 == TagState::found;
+}
+
+std::string DirectoryWalk::tagKindsField(const FileResult& result) {
+    if (!m_options.allTags()) {
+        return {};
+    }
+    return result.layout ? extraTagKinds(*result.layout) : "?";
 }
 
 // A read-only playlist is, like every rewritten playlist, replaced by a new file carrying its
 // mode: it never needs to be made writable.
 void DirectoryWalk::workOnPlaylist(const FileLocation& file, const FileStatus& status,
                                    PlaylistKind kind) {
-    m_state.file.SavedAttributes = status.mode;
     if (status.kind != EntryKind::regular) {
         return;
     }
     if (!m_options.ignoreattributes() && isReadOnly(status.mode)) {
         return;
     }
-    m_state.file.FileModified = false;
     const PlaylistOutcome outcome = kind == PlaylistKind::m3u ? m_playlistCleaner.cleanM3U(file)
                                                               : m_playlistCleaner.cleanPLS(file);
     if (!outcome.error.empty()) {
         ++m_state.fileErrors;
         m_host.ShowError(outcome.error);
     }
-    m_state.file.FileModified = outcome.modified;
-    if (!m_options.modonly() || m_state.file.FileModified) {
-        addRow(file.name, file.path);
-        m_host.AddMark("-");
-        m_host.AddMark("-");
+    if (!m_options.modonly() || outcome.modified) {
+        addRow({file.name, "-", "-", file.path, m_options.allTags() ? "-" : "", outcome.modified});
         m_host.ExpandForRows();
     }
 }
 
-void DirectoryWalk::addRow(const std::string& name, const std::string& path) {
-    m_host.AddRow(name, path);
-    m_state.listedPaths.append(path);
+void DirectoryWalk::addRow(ResultRow row) {
+    m_host.AddRow(row);
+    m_state.listedPaths.append(row.RowPath);
 }
 
 void DirectoryWalk::reportUnreadable(const std::string& directory, std::error_code error) {
     ++m_state.fileErrors;
-    m_host.ShowError("Could not read directory " + directory + " - Error #" +
-                     std::to_string(error.value()));
+    m_host.ShowError(couldNotReadDirectoryText(directory, error));
 }
 
 }  // namespace tagsnip

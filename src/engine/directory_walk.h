@@ -53,8 +53,10 @@ private:
     bool statusForWork(Level& level, const std::string& name, FileStatus& status);
     void workOnMp3(const FileLocation& file, const FileStatus& status);
     void workOnPlaylist(const FileLocation& file, const FileStatus& status, PlaylistKind kind);
-    bool listingAdmitsMp3();
-    void addRow(const std::string& name, const std::string& path);
+    void countAndReport(const FileResult& result);
+    bool listingAdmitsMp3(const FileResult& result);
+    std::string tagKindsField(const FileResult& result);
+    void addRow(ResultRow row);
     void countFile(std::uint32_t& count, CountLabel label);
     void reportUnreadable(const std::string& directory, std::error_code error);
 

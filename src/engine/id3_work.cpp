@@ -1,8 +1,8 @@
 #include "id3_work.h"
 
+#include "file_byte_source.h"
 #include "id3_header.h"
-#include "io_error_text.h"
-#include "path_text.h"
+#include "messages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,9 +29,12 @@ struct Id3Work::OpenFile {
 
     const FileLocation& location;
     bool readOnly;
+    FileResult& result;
     FileHandle handle;
     FileStatus status;
     Lease lease = Lease::notTaken;
+    // What a failed replacement of the whole file minus its trailing blocks names as not removed.
+    const char* trailerTag = "ID3v1";
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
@@ -44,8 +47,9 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
       m_state(state),
       m_batch(fileSystem, batchBoundsForDescriptorLimit()) {}
 
-void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
-    OpenFile file{location, readOnly, FileHandle(m_fileSystem), {}};
+FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
+    FileResult result;
+    OpenFile file{location, readOnly, result, FileHandle(m_fileSystem), {}};
     const auto open = [&] {
         return m_fileSystem.openAt(location.directoryFd, location.name, false, file.handle.fd,
                                    file.status);
@@ -55,16 +59,20 @@ void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
         error = open();
     }
     if (inUseWhenLeased(error) == EngineError::inUse) {
-        reportIoError(file.path(), EngineError::inUse);
-        return;
+        reportIoError(file, EngineError::inUse);
+        return result;
     }
     if (error) {
-        reportError("Could not open " + file.path() + " - Error #" + std::to_string(error.value()));
-        return;
+        reportError(file, couldNotOpenText(file.path(), error));
+        return result;
+    }
+    if (m_options.allTags()) {
+        removeEveryTag(file);
+        return result;
     }
     std::uint64_t contentEnd = file.status.size;
     if (!testId3v1(file, contentEnd)) {
-        return;
+        return result;
     }
     // The trailer is cut here unless the ID3v2 removal already left it out of the new file, or
     // failed after having started: then the file stays exactly as it was.
@@ -74,13 +82,41 @@ void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     if (contentEnd < file.status.size && cutStillDue) {
         cutTrailer(file, contentEnd);
     }
+    return result;
+}
+
+// The whole layout is known before anything changes, so that a block that contradicts the file
+// leaves all of it alone.
+void Id3Work::removeEveryTag(OpenFile& file) {
+    TagLayout& layout = file.result.layout.emplace();
+    FileByteSource source(m_fileSystem, file.fd());
+    if (const std::error_code error = findTagBlocks(source, file.status.size, layout)) {
+        reportIoError(file, error);
+        return;
+    }
+    file.result.id3v1 = layout.count(TagKind::id3v1) > 0 ? TagState::found : TagState::absent;
+    file.result.id3v2 = layout.count(TagKind::id3v2) > 0 ? TagState::found : TagState::absent;
+    if (layout.problem) {
+        reportError(file, tagProblemFileText(file.path(), *layout.problem));
+        return;
+    }
+    if (layout.keepBegin == 0 && layout.keepEnd == file.status.size) {
+        return;
+    }
+    file.result.modified = true;
+    file.trailerTag = allTagsLabel;
+    if (layout.keepBegin > 0) {
+        (void)replaceWith(file, layout.keepBegin, layout.keepEnd, allTagsLabel);
+        return;
+    }
+    cutTrailer(file, layout.keepEnd);
 }
 
 // Returns false after reporting an error that ends the work on this file.
 bool Id3Work::testId3v1(OpenFile& file, std::uint64_t& contentEnd) {
     const std::uint64_t size = file.status.size;
     const std::uint64_t offset = size > id3v1TrailerSize ? size - id3v1TrailerSize : 0;
-    m_state.file.id3v1 = TagState::absent;
+    file.result.id3v1 = TagState::absent;
     char marker[3];
     std::size_t got = 0;
     std::error_code error = m_fileSystem.readAt(file.fd(), marker, sizeof marker, offset, got);
@@ -88,23 +124,22 @@ bool Id3Work::testId3v1(OpenFile& file, std::uint64_t& contentEnd) {
         error = shortReadCause(file);
     }
     if (error) {
-        reportIoError(file.path(), error);
+        reportIoError(file, error);
         return false;
     }
     if (!isId3v1Marker({marker, got})) {
         return true;
     }
-    m_state.file.id3v1 = TagState::found;
-    showCount(CountLabel::id3v1tags, m_state.counters.id3v1Tags);
+    file.result.id3v1 = TagState::found;
     if (m_options.remove1()) {
-        m_state.file.FileModified = true;
+        file.result.modified = true;
         contentEnd = size >= id3v1TrailerSize ? size - id3v1TrailerSize : 0;
     }
     return true;
 }
 
 Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
-    m_state.file.id3v2 = TagState::absent;
+    file.result.id3v2 = TagState::absent;
     // What is left once the trailer is gone may be too short to hold even the marker.
     if (contentEnd < 3) {
         return Removal::notAttempted;
@@ -118,14 +153,13 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
         error = shortReadCause(file);
     }
     if (error) {
-        reportIoError(file.path(), error);
+        reportIoError(file, error);
         return Removal::failed;
     }
     if (!isId3v2Marker({reinterpret_cast<const char*>(header), got})) {
         return Removal::notAttempted;
     }
-    m_state.file.id3v2 = TagState::found;
-    showCount(CountLabel::id3v2tags, m_state.counters.id3v2Tags);
+    file.result.id3v2 = TagState::found;
     if (!m_options.remove2()) {
         return Removal::notAttempted;
     }
@@ -135,21 +169,19 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
 Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* header,
                                       std::uint64_t available, std::uint64_t contentEnd) {
     if (available < id3v2HeaderSize) {
-        reportIoError(file.path(), EngineError::readBeyondEnd);
+        reportIoError(file, EngineError::readBeyondEnd);
         return Removal::notAttempted;
     }
     const std::uint64_t keepFrom = id3v2KeepFrom(header);
     if (keepFrom > file.status.size) {
-        reportError(file.path() +
-                    " - ID3v2 Tag size reaches beyond end of file, file not changed!");
+        reportError(file, id3v2BeyondEndText(file.path()));
         return Removal::failed;
     }
     if (keepFrom > contentEnd) {
-        reportError(file.path() +
-                    " - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!");
+        reportError(file, id3v2IntoId3v1Text(file.path()));
         return Removal::failed;
     }
-    m_state.file.FileModified = true;
+    file.result.modified = true;
     return replaceWith(file, keepFrom, contentEnd, "ID3v2");
 }
 
@@ -161,7 +193,7 @@ bool Id3Work::claim(OpenFile& file) {
     }
     const std::error_code error = m_fileSystem.takeLease(file.fd(), LeaseKind::read);
     if (error == std::errc::resource_unavailable_try_again) {
-        reportIoError(file.path(), EngineError::inUse);
+        reportIoError(file, EngineError::inUse);
         return false;
     }
     file.lease = error ? OpenFile::Lease::unavailable : OpenFile::Lease::held;
@@ -171,14 +203,14 @@ bool Id3Work::claim(OpenFile& file) {
 // A file that is read-only, or has other names that must keep their content, is replaced.
 void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
     if (file.readOnly || file.status.links > 1) {
-        (void)replaceWith(file, 0, contentEnd, "ID3v1");
+        (void)replaceWith(file, 0, contentEnd, file.trailerTag);
         return;
     }
     if (!claim(file)) {
         return;
     }
     if (const std::error_code error = cutInPlace(file, contentEnd)) {
-        reportIoError(file.path(), error);
+        reportIoError(file, error);
     }
     commitIfDue();
 }
@@ -271,7 +303,7 @@ std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t co
     if (m_fileSystem.takeLease(file.fd(), LeaseKind::read)) {
         return EngineError::inUse;
     }
-    (void)replaceWith(file, 0, contentEnd, "ID3v1");
+    (void)replaceWith(file, 0, contentEnd, file.trailerTag);
     return {};
 }
 
@@ -286,7 +318,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     int directoryFd = -1;
     if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
         failure.error = error;
-        reportReplacementFailure(file.path(), failure, tag);
+        reportReplacementFailure(file, failure, tag);
         return Removal::couldNotStart;
     }
     auto replacement = std::make_unique<AtomicReplacement>(
@@ -295,7 +327,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         replacement->guardWithLease();
     }
     if (!replacement->create(failure)) {
-        reportReplacementFailure(file.path(), failure, tag);
+        reportReplacementFailure(file, failure, tag);
         const bool nothingMade = failure.stage == AtomicReplacement::Stage::create ||
                                  failure.stage == AtomicReplacement::Stage::folderLocked;
         return nothingMade ? Removal::couldNotStart : Removal::failed;
@@ -303,16 +335,16 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     if (const auto error = copyContent(file, begin, end, replacement->fd())) {
         failure.stage = AtomicReplacement::Stage::copy;
         failure.error = error;
-        reportReplacementFailure(file.path(), failure, tag);
+        reportReplacementFailure(file, failure, tag);
         return Removal::failed;
     }
     if (!replacement->finish(failure)) {
-        reportReplacementFailure(file.path(), failure, tag);
+        reportReplacementFailure(file, failure, tag);
         return Removal::failed;
     }
     if (replacement->named()) {
         if (!replacement->flush(failure) || !replacement->install(failure)) {
-            reportReplacementFailure(file.path(), failure, tag);
+            reportReplacementFailure(file, failure, tag);
             return Removal::failed;
         }
         return Removal::done;
@@ -328,12 +360,8 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
 void Id3Work::commitPending() {
     m_batch.commit([this](const std::string& path, const char* tag,
                           const AtomicReplacement::Failure& failure) {
-        if (tag == nullptr) {
-            reportError("Could not flush directory " + path + " - Error #" +
-                        std::to_string(failure.error.value()));
-            return;
-        }
-        reportReplacementFailure(path, failure, tag);
+        reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
+                                        : replacementFailureText(path, failure, tag));
     });
 }
 
@@ -374,18 +402,9 @@ std::error_code Id3Work::copyContent(OpenFile& file, std::uint64_t begin, std::u
     return m_fileSystem.truncate(to, end - begin);
 }
 
-void Id3Work::reportReplacementFailure(const std::string& path,
-                                       const AtomicReplacement::Failure& failure, const char* tag) {
-    const std::string notRemoved = std::string(" - ") + tag + " Tag not removed!";
-    if (std::string refusal = refusalText(path, failure); !refusal.empty()) {
-        reportError(refusal);
-    } else if (failure.stage == AtomicReplacement::Stage::create) {
-        reportError("Could not create " + directoryOf(path) + id3TemporaryName + notRemoved);
-    } else if (failure.stage == AtomicReplacement::Stage::rename) {
-        reportError("Could not delete " + path + notRemoved);
-    } else {
-        reportError("Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved);
-    }
+void Id3Work::reportReplacementFailure(OpenFile& file, const AtomicReplacement::Failure& failure,
+                                       const char* tag) {
+    reportError(file, replacementFailureText(file.path(), failure, tag));
 }
 
 // A read that falls short of a size measured at the open means that someone else shortened the
@@ -398,20 +417,18 @@ std::error_code Id3Work::shortReadCause(OpenFile& file) {
     return EngineError::readBeyondEnd;
 }
 
-void Id3Work::showCount(CountLabel label, std::uint32_t& count) {
-    ++count;
-    m_host.ShowCount(label, std::to_string(count));
+void Id3Work::reportError(OpenFile& file, const std::string& text) {
+    file.result.errors.push_back(text);
 }
 
-void Id3Work::reportError(const std::string& text) {
+void Id3Work::reportIoError(OpenFile& file, std::error_code error) {
+    reportError(file, fileErrorText(file.path(), error));
+}
+
+// A batch made durable after the work on its files is over reports to the host at once.
+void Id3Work::reportBatchError(const std::string& text) {
     ++m_state.fileErrors;
     m_host.ShowError(text);
-}
-
-void Id3Work::reportIoError(const std::string& path, std::error_code error) {
-    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
-                           error != EngineError::readBeyondEnd;
-    reportError(path + " - " + ioErrorText(error) + (leftAlone ? ", file not changed!" : ""));
 }
 
 }  // namespace tagsnip

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "atomic_replacement.h"
+#include "file_result.h"
 #include "file_system.h"
 #include "job_host.h"
 #include "job_options.h"
@@ -19,12 +20,13 @@ namespace tagsnip {
 // rest of the file (without the trailer, when that goes too) to a new file that replaces the
 // old one atomically. A read-only file is never made writable: it is always replaced, the new
 // file carrying its mode from the start. A file another program has open for writing is left
-// alone.
+// alone. With every tag kind to go, all blocks at the start and at the end are removed in one
+// change: a replacement, or a cut when only blocks at the end go.
 class Id3Work {
 public:
     Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state);
 
-    void checkID3(const FileLocation& file, bool readOnly);
+    [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly);
 
     // Makes the queued replacements durable and puts them in place; errors surface here.
     void commitPending();
@@ -38,6 +40,7 @@ private:
     Removal testId3v2(OpenFile& file, std::uint64_t contentEnd);
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
+    void removeEveryTag(OpenFile& file);
     bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
@@ -46,12 +49,12 @@ private:
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
-    void reportReplacementFailure(const std::string& path,
-                                  const AtomicReplacement::Failure& failure, const char* tag);
+    void reportReplacementFailure(OpenFile& file, const AtomicReplacement::Failure& failure,
+                                  const char* tag);
     std::error_code shortReadCause(OpenFile& file);
-    void showCount(CountLabel label, std::uint32_t& count);
-    void reportError(const std::string& text);
-    void reportIoError(const std::string& path, std::error_code error);
+    void reportError(OpenFile& file, const std::string& text);
+    void reportIoError(OpenFile& file, std::error_code error);
+    void reportBatchError(const std::string& text);
 
     JobHost& m_host;
     JobOptions m_options;

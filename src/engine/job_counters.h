@@ -1,5 +1,8 @@
 #pragma once
 
+#include "tag_blocks.h"
+
+#include <array>
 #include <cstdint>
 
 namespace tagsnip {
@@ -10,6 +13,8 @@ struct JobCounters {
     std::uint32_t id3v2Tags = 0;
     std::uint32_t m3uPlaylists = 0;
     std::uint32_t plsPlaylists = 0;
+    // With every tag kind removed: per kind, the files whose row lists it beside the marks.
+    std::array<std::uint32_t, tagKindCount> extraKindFiles{};
 };
 
 }  // namespace tagsnip

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "result_row.h"
 #include "switch_states.h"
 
 #include <string>
@@ -30,8 +31,7 @@ public:
     virtual void StartCaption(const std::string& caption) = 0;
     virtual void ShowCount(CountLabel label, const std::string& text) = 0;
     virtual void PumpEvents() = 0;
-    virtual void AddRow(const std::string& name, const std::string& path) = 0;
-    virtual void AddMark(const std::string& mark) = 0;
+    virtual void AddRow(const ResultRow& row) = 0;
     virtual void ExpandForRows() = 0;
     virtual void CollapseWindow() = 0;
     virtual void ShowCountPanel() = 0;
@@ -44,6 +44,10 @@ public:
     // Whether the walk leaves out folders on other file systems than the start directory's,
     // as find -xdev does; the window has no such switch.
     virtual bool StaysOnOneFileSystem() { return false; }
+    // Whether every tag block a file carries goes in one pass (stacked and appended ID3v2, APE,
+    // Lyrics3, extended ID3v1), not only an ID3v1 trailer and one ID3v2 tag per run; the window
+    // has no such switch.
+    virtual bool RemovesEveryTag() { return false; }
 };
 
 }  // namespace tagsnip

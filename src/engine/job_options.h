@@ -22,6 +22,7 @@ public:
     bool cleanM3U() const { return m_host.ReadSwitch(JobSwitch::cleanM3U); }
     bool cleanPLS() const { return m_host.ReadSwitch(JobSwitch::cleanPLS); }
     bool oneFileSystem() const { return m_host.StaysOnOneFileSystem(); }
+    bool allTags() const { return m_host.RemovesEveryTag(); }
 
 private:
     JobHost& m_host;

@@ -11,6 +11,10 @@ struct ResultRow {
     std::string id3v1Mark;
     std::string id3v2Mark;
     std::string RowPath;
+    // With every tag kind removed: the kinds found beside the two the marks show ("ape,lyrics3",
+    // "-" for none, "?" when not examined); empty otherwise.
+    std::string tagKinds{};
+    bool modified = false;
 };
 
 }  // namespace tagsnip

@@ -5,16 +5,18 @@
 #include "pls_cleaning.h"
 #include "private_profile.h"
 
+#include "engine/messages.h"
+
 namespace tagsnip::playlist {
 namespace {
 
 std::string cannotOpen(const std::string& path) {
-    return "无法打开文件 " + path + ".";
+    return playlistCannotOpenText(path);
 }
 
 PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Failure& failure) {
     std::string text = refusalText(path, failure);
-    return {false, text.empty() ? "Cannot create file " + path + "." : std::move(text)};
+    return {false, text.empty() ? playlistCannotCreateText(path) : std::move(text)};
 }
 
 }  // namespace

@@ -418,12 +418,8 @@ void TForm1::PumpEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TForm1::AddRow(const std::string& name, const std::string& path) {
-    m_fileList->rows().AddRow(name, path);
-}
-
-void TForm1::AddMark(const std::string& mark) {
-    m_fileList->rows().AddMark(mark);
+void TForm1::AddRow(const ResultRow& row) {
+    m_fileList->rows().AddRow(row);
 }
 
 void TForm1::ExpandForRows() {

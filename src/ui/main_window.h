@@ -78,8 +78,7 @@ public:
     void StartCaption(const std::string& caption) override;
     void ShowCount(CountLabel label, const std::string& text) override;
     void PumpEvents() override;
-    void AddRow(const std::string& name, const std::string& path) override;
-    void AddMark(const std::string& mark) override;
+    void AddRow(const ResultRow& row) override;
     void ExpandForRows() override;
     void CollapseWindow() override;
     void ShowCountPanel() override;

@@ -71,24 +71,8 @@ QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-void ResultListModel::AddRow(const std::string& name, const std::string& path) {
-    m_pending.push_back(ResultRow{name, {}, {}, path});
-    m_marksOfLastRow = 0;
-}
-
-void ResultListModel::AddMark(const std::string& mark) {
-    const bool waiting = !m_pending.empty();
-    if (!waiting && m_rows.empty()) {
-        return;
-    }
-    ResultRow& last = waiting ? m_pending.back() : m_rows.back();
-    const int column = m_marksOfLastRow == 0 ? id3v1Column : id3v2Column;
-    (column == id3v1Column ? last.id3v1Mark : last.id3v2Mark) = mark;
-    ++m_marksOfLastRow;
-    if (!waiting) {
-        const QModelIndex changed = index(rowCount() - 1, column);
-        emit dataChanged(changed, changed);
-    }
+void ResultListModel::AddRow(const ResultRow& row) {
+    m_pending.push_back(row);
 }
 
 void ResultListModel::flushPending() {
@@ -108,7 +92,6 @@ void ResultListModel::removeAllRows() {
     m_rows.clear();
     m_rows.shrink_to_fit();
     m_pending.clear();
-    m_marksOfLastRow = 0;
     endResetModel();
 }
 

@@ -29,8 +29,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void AddRow(const std::string& name, const std::string& path);
-    void AddMark(const std::string& mark);
+    void AddRow(const ResultRow& row);
     // Shows the waiting rows.
     void flushPending();
     void removeAllRows();
@@ -47,7 +46,6 @@ public:
 private:
     std::vector<ResultRow> m_rows;
     std::vector<ResultRow> m_pending;
-    int m_marksOfLastRow = 0;
 };
 
 // The text of column for a row: its caption or one of its marks.

@@ -47,9 +47,32 @@ TEST(ParseCliArguments, DoubleDashEndsTheOptions) {
     EXPECT_TRUE(request->switches.ignoreattributes);
 }
 
+TEST(ParseCliArguments, AllTagsImpliesBothRemovals) {
+    struct Row {
+        std::vector<std::string> arguments;
+        bool allTags;
+        bool remove1;
+        bool remove2;
+    };
+    for (const Row& row : std::vector<Row>{{{"/m"}, false, false, false},
+                                           {{"-a", "/m"}, true, true, true},
+                                           {{"/m", "--all-tags"}, true, true, true},
+                                           {{"-t1", "-a", "-t2", "/m"}, true, true, true},
+                                           {{"--", "-a"}, false, false, false}}) {
+        const auto command = parseCliArguments(row.arguments);
+        const auto* request = std::get_if<RunRequest>(&command);
+        ASSERT_NE(request, nullptr) << testing::PrintToString(row.arguments);
+        EXPECT_EQ(request->allTags, row.allTags) << testing::PrintToString(row.arguments);
+        EXPECT_EQ(request->switches.remove1, row.remove1) << testing::PrintToString(row.arguments);
+        EXPECT_EQ(request->switches.remove2, row.remove2) << testing::PrintToString(row.arguments);
+    }
+}
+
 TEST(ParseCliArguments, BadUsageIsAnError) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"-y", "/m"}, {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"}}) {
+    const std::vector<std::vector<std::string>> badUsages = {
+        {},           {"-y", "/m"},    {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"},
+        {"-A", "/m"}, {"--all", "/m"}, {"-a"}};
+    for (const auto& arguments : badUsages) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(parseCliArguments(arguments)))
             << testing::PrintToString(arguments);
     }

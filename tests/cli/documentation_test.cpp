@@ -123,8 +123,8 @@ struct Listing {
 TEST(Documentation, ManualAndCompletionsOfferExactlyTheOptionsOfHelp) {
     const Options expected = helpOptions();
     ASSERT_EQ(expected,
-              (Options{"-s", "-t1", "-t2", "-i", "-l", "-m", "-p", "-x", "--one-file-system", "-0",
-                       "--null", "-h", "--help", "--version"}));
+              (Options{"-s", "-t1", "-t2", "-a", "--all-tags", "-i", "-l", "-m", "-p", "-x",
+                       "--one-file-system", "-0", "--null", "-h", "--help", "--version"}));
     const std::vector<Listing> listings = {
         {"docs/man/tagsnip-cli.1.in", manualOptions},
         {"data/completion/tagsnip-cli.bash", bashOptions},

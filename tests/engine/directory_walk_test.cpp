@@ -156,7 +156,7 @@ TEST_F(DirectoryWalkTest, PlaylistRowsOnlyWhenModifiedUnderModifiedOnly) {
     playlists.outcome.modified = true;
     run();
     EXPECT_EQ(rowSummaries(), std::vector<std::string>{"-- a.pls"});
-    EXPECT_TRUE(state().file.FileModified);
+    EXPECT_TRUE(host.rows.back().modified);
 }
 
 TEST_F(DirectoryWalkTest, PlaylistErrorIsReportedAndTheWalkGoesOn) {

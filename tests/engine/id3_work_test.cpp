@@ -29,7 +29,7 @@ TEST_F(Id3WorkTest, FileWithoutTagsIsExaminedAndLeftAlone) {
     EXPECT_EQ(rowSummaries(), std::vector<std::string>{"-- a.mp3"});
     EXPECT_EQ(state().counters.id3v1Tags, 0u);
     EXPECT_EQ(state().counters.id3v2Tags, 0u);
-    EXPECT_FALSE(state().file.FileModified);
+    EXPECT_FALSE(host.rows.back().modified);
 }
 
 TEST_F(Id3WorkTest, TagsAreCountedButKeptWhenTheirRemovalIsOff) {
@@ -40,7 +40,7 @@ TEST_F(Id3WorkTest, TagsAreCountedButKeptWhenTheirRemovalIsOff) {
     EXPECT_EQ(rowSummaries(), std::vector<std::string>{"XX a.mp3"});
     EXPECT_EQ(host.counts[CountLabel::id3v1tags], "1");
     EXPECT_EQ(host.counts[CountLabel::id3v2tags], "1");
-    EXPECT_FALSE(state().file.FileModified);
+    EXPECT_FALSE(host.rows.back().modified);
 }
 
 TEST_F(Id3WorkTest, MarkersAreCaseSensitive) {
@@ -65,7 +65,7 @@ TEST_F(Id3WorkTest, BothTagsRemovedLeaveExactlyTheAudio) {
     EXPECT_BYTES(only("a.mp3"), audio);
     EXPECT_EQ(modeOf(dir / "a.mp3"), 0640u);
     EXPECT_EQ(rowSummaries(), std::vector<std::string>{"XX a.mp3"});
-    EXPECT_TRUE(state().file.FileModified);
+    EXPECT_TRUE(host.rows.back().modified);
     EXPECT_EQ(listNames(dir.path()), "a.mp3");
     EXPECT_TRUE(host.errors.empty());
 }
@@ -302,7 +302,7 @@ TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
     EXPECT_EQ(host.errors, std::vector<std::string>{"Could not create " + dir.path() +
                                                     "ID3_TEMP.$$$ - ID3v2 Tag not removed!"});
     EXPECT_BYTES(only("a.mp3"), v2 + audio);
-    EXPECT_TRUE(state().file.FileModified);
+    EXPECT_TRUE(host.rows.back().modified);
 }
 
 TEST_F(Id3WorkTest, BufferedCopyGivesTheSameBytesAcrossSeveralBlocks) {

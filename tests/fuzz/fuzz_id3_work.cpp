@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name = "f.mp3";
     const int directoryFd = open(workDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     require(directoryFd >= 0, "work directory opens");
-    work.checkID3({directoryFd, name, path}, false);
+    (void)work.checkID3({directoryFd, name, path}, false);
     work.commitPending();
     close(directoryFd);
 

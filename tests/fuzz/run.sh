@@ -14,7 +14,7 @@ parallel=()
 if [ "${FUZZ_JOBS:-1}" -gt 1 ]; then
     parallel=(-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS")
 fi
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_m3u_cleaning fuzz_pls_cleaning}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_tag_blocks fuzz_m3u_cleaning fuzz_pls_cleaning}"
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     echo "usage: $0 [SECONDS_PER_TARGET >= 1]" >&2
     exit 2
@@ -44,6 +44,16 @@ seed_corpus() {
         { printf '\x07\x05'; head -c 200 /dev/zero | tr '\0' 'b'; printf 'TAG'; head -c 125 /dev/zero; } >"$dir/v1"
         printf '\x0b\x00ID3\x03\x00\x00\x7f\x7f\x7f\x7f' >"$dir/huge"
         printf '\x0f\x00TAG' >"$dir/tiny-tag" ;;
+    fuzz_tag_blocks)
+        # The file alone: stacked ID3v2, then trailing blocks in several orders.
+        { printf 'ID3\x03\x00\x00\x00\x00\x00\x02..\x00\x00ID3\x04\x00\x10\x00\x00\x00\x01x3DI\x04\x00\x10\x00\x00\x00\x01';
+          printf '\xff\xfbaudio'; } >"$dir/stacked"
+        { printf '\xff\xfbaudioAPETAGEX\xe8\x03\x00\x00\x20\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00';
+          printf '\x00\x00\x00\x00\x00\x00\x00\x00LYRICSBEGININD00002\x31\x30000021LYRICS200TAG';
+          head -c 125 /dev/zero; } >"$dir/ape-lyrics2-v1"
+        { printf '\xff\xfbaudioTAG+'; head -c 223 /dev/zero; printf 'TAG'; head -c 125 /dev/zero;
+          printf 'LYRICSBEGINwordsLYRICSEND'; } >"$dir/extended-lyrics1"
+        { printf '\xff\xfbaudioID3\x04\x00\x10\x00\x00\x00\x02ab3DI\x04\x00\x10\x00\x00\x00\x02'; } >"$dir/appended" ;;
     fuzz_m3u_cleaning)
         printf '#EXTM3U\r\n#EXTINF:123,Artist - Title\r\nmusic/a.mp3\r\n\r\nb#c.mp3\n' >"$dir/ext"
         printf '\xef\xbb\xbf#EXTM3U\ra.mp3\rb.mp3' >"$dir/bom-cr" ;;

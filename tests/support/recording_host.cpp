@@ -74,15 +74,12 @@ void RecordingHost::PumpEvents() {
     }
 }
 
-void RecordingHost::AddRow(const std::string& name, const std::string& path) {
-    calls.push_back("AddRow(" + name + ")");
-    rows.push_back({name, "", "", path});
-}
-
-void RecordingHost::AddMark(const std::string& mark) {
-    calls.push_back("AddMark(" + mark + ")");
-    ResultRow& row = rows.back();
-    (row.id3v1Mark.empty() ? row.id3v1Mark : row.id3v2Mark) = mark;
+// Logged as the caption followed by the two marks, the order in which the list shows them.
+void RecordingHost::AddRow(const ResultRow& row) {
+    calls.push_back("AddRow(" + row.caption + ")");
+    calls.push_back("AddMark(" + row.id3v1Mark + ")");
+    calls.push_back("AddMark(" + row.id3v2Mark + ")");
+    rows.push_back(row);
 }
 
 void RecordingHost::ExpandForRows() {

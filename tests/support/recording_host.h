@@ -40,8 +40,7 @@ public:
     void StartCaption(const std::string& caption) override;
     void ShowCount(CountLabel label, const std::string& text) override;
     void PumpEvents() override;
-    void AddRow(const std::string& name, const std::string& path) override;
-    void AddMark(const std::string& mark) override;
+    void AddRow(const ResultRow& row) override;
     void ExpandForRows() override;
     void CollapseWindow() override;
     void ShowCountPanel() override;
@@ -51,6 +50,9 @@ public:
     void ShowError(const std::string& text) override;
     void FocusWindow() override;
     void EndProgram() override;
+    bool RemovesEveryTag() override { return allTags; }
+
+    bool allTags = false;
 };
 
 const char* labelName(CountLabel label);

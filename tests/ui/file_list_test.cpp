@@ -33,9 +33,7 @@ struct ListFixture {
     }
     void add(const std::string& name, const char* v1, const char* v2,
              const std::string& directory = "/music/") {
-        list->rows().AddRow(name, directory + name);
-        list->rows().AddMark(v1);
-        list->rows().AddMark(v2);
+        list->rows().AddRow({name, v1, v2, directory + name});
         list->rows().flushPending();
     }
     QStringList column(int which) const {
@@ -226,9 +224,7 @@ void FileListTest::emptyListAndNoFocusDoNothing() {
     QCOMPARE(fixture.child<QPushButton>("start")->text(), QStringLiteral("开始(&G)"));
     QVERIFY(fixture.services.boxes.empty());
 
-    list.rows().AddRow("a.mp3", "/music/a.mp3");
-    list.rows().AddMark("X");
-    list.rows().AddMark("X");
+    list.rows().AddRow({"a.mp3", "X", "X", "/music/a.mp3"});
     list.rows().flushPending();
     list.setCurrentIndex({});
     list.setFocus();
@@ -335,9 +331,7 @@ void FileListTest::sortingManyRowsOrdersEveryColumn() {
     const char* marks[] = {"X", "-", "?"};
     for (int i = 0; i < 100000; ++i) {
         const std::string name = "track" + std::to_string((i * 7919) % 100000) + ".mp3";
-        rows.AddRow(name, "/music/" + name);
-        rows.AddMark(marks[i % 3]);
-        rows.AddMark(marks[(i / 3) % 3]);
+        rows.AddRow({name, marks[i % 3], marks[(i / 3) % 3], "/music/" + name});
     }
     rows.flushPending();
     for (int column = 0; column < 3; ++column) {
@@ -361,9 +355,7 @@ void FileListTest::modelKeepsItsContractThroughARun() {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     for (int i = 0; i < 50; ++i) {
         const std::string name = "song" + std::to_string((i * 37) % 50) + ".mp3";
-        model.AddRow(name, "/music/" + name);
-        model.AddMark(i % 2 == 0 ? "X" : "-");
-        model.AddMark(i % 3 == 0 ? "?" : "X");
+        model.AddRow({name, i % 2 == 0 ? "X" : "-", i % 3 == 0 ? "?" : "X", "/music/" + name});
         if (i % 10 == 9) {
             model.flushPending();
         }

@@ -673,9 +673,7 @@ void MainWindowTest::manyRowsAllArriveInTheList() {
         form.ShowCount(CountLabel::filesfound, std::to_string(i + 1));
         form.PumpEvents();
         form.ExpandForRows();
-        form.AddRow(name, "/x/" + name);
-        form.AddMark("X");
-        form.AddMark("-");
+        form.AddRow({name, "X", "-", "/x/" + name});
     }
     form.StartCaption("继续");
     QCOMPARE(fixture.child<QTableView>("FileList")->model()->rowCount(), 20000);

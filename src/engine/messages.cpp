@@ -1,0 +1,168 @@
+#include "messages.h"
+
+#include "file_system.h"
+#include "path_text.h"
+#include "temporary_names.h"
+
+#include <cerrno>
+
+namespace tagsnip {
+
+std::string ioErrorText(std::error_code error) {
+    if (error.category() == make_error_code(EngineError::readBeyondEnd).category()) {
+        return error.message();
+    }
+    switch (error.value()) {
+        case ENOENT:
+            return "File not found";
+        case ENAMETOOLONG:
+        case EINVAL:
+            return "Invalid filename";
+        case EMFILE:
+        case ENFILE:
+            return "Too many open files";
+        case EACCES:
+        case EPERM:
+            return "File access denied";
+        case ENOSPC:
+        case EDQUOT:
+            return "Disk full";
+        default:
+            return "I/O error " + std::to_string(error.value());
+    }
+}
+
+std::string fileErrorText(const std::string& path, std::error_code error) {
+    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
+                           error != EngineError::readBeyondEnd;
+    return path + " - " + ioErrorText(error) + (leftAlone ? ", file not changed!" : "");
+}
+
+std::string couldNotOpenText(const std::string& path, std::error_code error) {
+    return "Could not open " + path + " - Error #" + std::to_string(error.value());
+}
+
+std::string id3v2BeyondEndText(const std::string& path) {
+    return path + " - ID3v2 Tag size reaches beyond end of file, file not changed!";
+}
+
+std::string id3v2IntoId3v1Text(const std::string& path) {
+    return path + " - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!";
+}
+
+std::string tagProblemText(const TagProblem& problem) {
+    static constexpr const char* kinds[tagKindCount] = {"ID3v2", "ID3v1",   "Extended ID3v1",
+                                                        "APE",   "Lyrics3", "Appended ID3v2"};
+    static constexpr const char* faults[] = {
+        "tag size field is malformed",
+        "tag version is unknown",
+        "tag size reaches before the start of the file",
+        "tag size reaches beyond the end of the file",
+        "tag reaches into the ID3v2 tag at the start",
+        "tag does not begin where its size says",
+    };
+    return std::string(kinds[static_cast<std::size_t>(problem.kind)]) + " " +
+           faults[static_cast<std::size_t>(problem.fault)];
+}
+
+std::string tagProblemFileText(const std::string& path, const TagProblem& problem) {
+    return path + " - " + tagProblemText(problem) + ", file not changed!";
+}
+
+std::string replacementFailureText(const std::string& path,
+                                   const AtomicReplacement::Failure& failure, const char* tag) {
+    const std::string notRemoved = tag == allTagsLabel
+                                       ? " - Tags not removed!"
+                                       : std::string(" - ") + tag + " Tag not removed!";
+    if (std::string refusal = refusalText(path, failure); !refusal.empty()) {
+        return refusal;
+    }
+    if (failure.stage == AtomicReplacement::Stage::create) {
+        return "Could not create " + directoryOf(path) + id3TemporaryName + notRemoved;
+    }
+    if (failure.stage == AtomicReplacement::Stage::rename) {
+        return "Could not delete " + path + notRemoved;
+    }
+    return "Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved;
+}
+
+std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure) {
+    switch (failure.stage) {
+        case AtomicReplacement::Stage::owner:
+            return path + " - owner or group cannot be kept, file not changed!";
+        case AtomicReplacement::Stage::changed:
+            return path + " - changed by another program meanwhile, file not changed!";
+        case AtomicReplacement::Stage::inUse:
+            return path + " - " + make_error_code(EngineError::inUse).message() +
+                   ", file not changed!";
+        case AtomicReplacement::Stage::fileLocked:
+            return path + " - " + make_error_code(EngineError::locked).message() +
+                   ", file not changed!";
+        case AtomicReplacement::Stage::folderLocked:
+            return path + " - folder is immutable or append-only, file not changed!";
+        case AtomicReplacement::Stage::attributes:
+            if (failure.attribute.empty()) {
+                return {};
+            }
+            return path + " - extended attribute " + failure.attribute +
+                   " cannot be kept, file not changed!";
+        default:
+            return {};
+    }
+}
+
+std::string couldNotFlushDirectoryText(const std::string& path, std::error_code error) {
+    return "Could not flush directory " + path + " - Error #" + std::to_string(error.value());
+}
+
+std::string couldNotReadDirectoryText(const std::string& directory, std::error_code error) {
+    return "Could not read directory " + directory + " - Error #" + std::to_string(error.value());
+}
+
+std::string leftoversRemovedText(unsigned removed, const std::string& directory) {
+    return "Removed " + std::to_string(removed) +
+           " temporary file(s) left by an interrupted run in " + directory;
+}
+
+std::string directoryNotFoundText(const std::string& directory) {
+    return "Directory " + directory + " not found or empty.";
+}
+
+std::string playlistCannotOpenText(const std::string& path) {
+    return "无法打开文件 " + path + ".";
+}
+
+std::string playlistCannotCreateText(const std::string& path) {
+    return "Cannot create file " + path + ".";
+}
+
+std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,
+                        bool cleanPLS) {
+    std::string text;
+    if (remove1) {
+        text += std::to_string(counters.id3v1Tags) + " 个 ID3v1 标签";
+        if (remove2) {
+            text += "和 ";
+        }
+    }
+    if (remove2) {
+        text += std::to_string(counters.id3v2Tags) + " 个 ID3v2 标签";
+    }
+    text += "，共计 " + std::to_string(counters.mp3Files) + " 个 MP3 文件。";
+    if (cleanM3U || cleanPLS) {
+        text += "\r\n已经检查和清除 ";
+    }
+    if (cleanM3U) {
+        text += std::to_string(counters.m3uPlaylists) + " 个 M3U 文件";
+        if (cleanPLS) {
+            text += "和 ";
+        }
+    }
+    if (cleanPLS) {
+        text += std::to_string(counters.plsPlaylists) + " 个 PLS 文件";
+    }
+    text += "。";
+    return "已经移除 " + text;
+}
+
+}  // namespace tagsnip
