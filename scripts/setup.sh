@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     clang-format
     acl attr
+    libxxhash-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth xdg-utils fonts-arphic-uming
     dpkg-dev file lintian appstream desktop-file-utils
