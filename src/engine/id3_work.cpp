@@ -32,17 +32,22 @@ struct Id3Work::OpenFile {
     FileHandle handle;
     FileStatus status;
     Lease lease = Lease::notTaken;
+    // Its removed bytes are with the recorder: a cut that falls back to a replacement keeps
+    // them once.
+    bool kept = false;
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
 };
 
-Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
+Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, RemovalRecorder* recorder)
     : m_host(host),
       m_options(host),
       m_fileSystem(fileSystem),
       m_state(state),
-      m_batch(fileSystem, batchBoundsForDescriptorLimit()) {}
+      m_recorder(recorder) {
+    m_batch.emplace(fileSystem, batchBoundsForDescriptorLimit());
+}
 
 void Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     OpenFile file{location, readOnly, FileHandle(m_fileSystem), {}};
@@ -174,7 +179,8 @@ void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
         (void)replaceWith(file, 0, contentEnd, "ID3v1");
         return;
     }
-    if (!claim(file)) {
+    const RemovedRange trailer{contentEnd, file.status.size - contentEnd};
+    if (!claim(file) || !keepRemoved(file, {trailer}) || !makeKeptDurable(file.path())) {
         return;
     }
     if (const std::error_code error = cutInPlace(file, contentEnd)) {
@@ -260,12 +266,12 @@ std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t co
 // the batch that makes it durable and renames it later, unless it has a name already.
 Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
                                       const char* tag) {
-    if (!claim(file)) {
+    if (!claim(file) || !keepRemoved(file, {{0, begin}, {end, file.status.size - end}})) {
         return Removal::failed;
     }
     AtomicReplacement::Failure failure;
     int directoryFd = -1;
-    if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
+    if (const auto error = m_batch->directoryOf(file.location, directoryFd)) {
         failure.error = error;
         reportReplacementFailure(file.path(), failure, tag);
         return Removal::couldNotStart;
@@ -292,6 +298,9 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         return Removal::failed;
     }
     if (replacement->named()) {
+        if (!makeKeptDurable(file.path())) {
+            return Removal::failed;
+        }
         if (!replacement->flush(failure) || !replacement->install(failure)) {
             reportReplacementFailure(file.path(), failure, tag);
             return Removal::failed;
@@ -301,14 +310,24 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     // The original stays open, and its lease held, until the replacement is installed.
     replacement->keepOriginalOpen();
     file.handle.fd = -1;
-    m_batch.add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    m_batch->add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    if (m_recorder != nullptr) {
+        m_keptPending.push_back(file.path());
+    }
     commitIfDue();
     return Removal::done;
 }
 
 void Id3Work::commitPending() {
-    m_batch.commit([this](const std::string& path, const char* tag,
-                          const AtomicReplacement::Failure& failure) {
+    if (m_recorder != nullptr && !m_keptPending.empty()) {
+        if (const auto error = m_recorder->makeDurable()) {
+            abandonPending(error);
+            return;
+        }
+        m_keptPending.clear();
+    }
+    m_batch->commit([this](const std::string& path, const char* tag,
+                           const AtomicReplacement::Failure& failure) {
         if (tag == nullptr) {
             reportError("Could not flush directory " + path + " - Error #" +
                         std::to_string(failure.error.value()));
@@ -319,9 +338,52 @@ void Id3Work::commitPending() {
 }
 
 void Id3Work::commitIfDue() {
-    if (m_batch.due()) {
+    if (m_batch->due()) {
         commitPending();
     }
+}
+
+// Returns false after reporting that the bytes could not be kept; the file must then stay as
+// it is.
+bool Id3Work::keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges) {
+    if (m_recorder == nullptr || file.kept) {
+        return true;
+    }
+    std::vector<RemovedRange> removed;
+    for (const RemovedRange& range : ranges) {
+        if (range.length > 0) {
+            removed.push_back(range);
+        }
+    }
+    if (const auto error = m_recorder->keepMp3(file.fd(), file.path(), file.status.size, removed)) {
+        reportError(file.path() + " - could not keep the removed bytes: " + ioErrorText(error) +
+                    ", file not changed!");
+        return false;
+    }
+    file.kept = true;
+    return true;
+}
+
+bool Id3Work::makeKeptDurable(const std::string& path) {
+    if (m_recorder == nullptr) {
+        return true;
+    }
+    if (const auto error = m_recorder->makeDurable()) {
+        reportError(path + " - could not keep the removed bytes: " + ioErrorText(error) +
+                    ", file not changed!");
+        return false;
+    }
+    return true;
+}
+
+// Without its kept bytes on disk no queued file may be renamed: the batch goes as a whole.
+void Id3Work::abandonPending(std::error_code error) {
+    m_batch.emplace(m_fileSystem, batchBoundsForDescriptorLimit());
+    for (const std::string& path : m_keptPending) {
+        reportError(path + " - could not keep the removed bytes: " + ioErrorText(error) +
+                    ", file not changed!");
+    }
+    m_keptPending.clear();
 }
 
 // Copies around the holes of a sparse file, so that the new file takes no more disk space than

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <vector>
 
 namespace tagsnip::undo {
 namespace {
@@ -61,6 +62,58 @@ std::error_code insideTree(FileSystem& fileSystem, int keepFd, FileStatus status
         status = parentStatus;
     }
     fileSystem.close(current);
+    return {};
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// Opens the deepest folder of path that exists, and names the ones below it that do not.
+std::error_code openDeepestExisting(FileSystem& fileSystem, std::string path, FileHandle& folder,
+                                    FileStatus& status, std::vector<std::string>& missing) {
+    for (path = withoutTrailingSlashes(path);;) {
+        const auto error = fileSystem.openStartDirectory(path, folder.fd, status);
+        if (error != std::errc::no_such_file_or_directory) {
+            return error;
+        }
+        const std::size_t slash = path.rfind('/');
+        missing.push_back(path.substr(slash == std::string::npos ? 0 : slash + 1));
+        path = slash == std::string::npos ? "." : withoutTrailingSlashes(path.substr(0, slash + 1));
+    }
+}
+
+// As mkdir -p does, but only once the deepest folder that exists is known to lie outside the
+// tree, so that a refused keep folder is never made. New folders are private: they hold copies
+// of the user's tags.
+std::error_code makeKeepDirectory(FileSystem& fileSystem, const std::string& path,
+                                  const FileStatus& start, bool& inside) {
+    FileHandle folder(fileSystem);
+    FileStatus status;
+    std::vector<std::string> missing;
+    if (const auto error = openDeepestExisting(fileSystem, path, folder, status, missing)) {
+        return error;
+    }
+    if (const auto error = insideTree(fileSystem, folder.fd, status, start, inside);
+        error || inside) {
+        return error;
+    }
+    for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+        if (name->empty()) {
+            continue;
+        }
+        if (mkdirat(folder.fd, name->c_str(), 0700) != 0 && errno != EEXIST) {
+            return {errno, std::generic_category()};
+        }
+        FileHandle next(fileSystem);
+        if (const auto error = fileSystem.openSubdirectory(folder.fd, *name, next.fd, status)) {
+            return error;
+        }
+        std::swap(next.fd, folder.fd);
+    }
     return {};
 }
 
@@ -120,17 +173,24 @@ std::unique_ptr<RemovedBytesKeeper> RemovedBytesKeeper::open(FileSystem& fileSys
         message = startDirectory + " - cannot be opened: " + ioErrorText(error);
         return nullptr;
     }
-    FileHandle keep(fileSystem);
-    FileStatus keepStatus;
-    if (const auto error = fileSystem.openStartDirectory(keepDirectory, keep.fd, keepStatus)) {
+    bool inside = false;
+    if (const auto error = makeKeepDirectory(fileSystem, keepDirectory, startStatus, inside)) {
         message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
         return nullptr;
     }
-    bool inside = false;
-    if (const auto error = insideTree(fileSystem, keep.fd, keepStatus, startStatus, inside)) {
-        message = keepDirectory + " - cannot tell whether it lies inside " + startDirectory + ": " +
-                  ioErrorText(error);
-        return nullptr;
+    FileHandle keep(fileSystem);
+    FileStatus keepStatus;
+    if (!inside) {
+        if (const auto error = fileSystem.openStartDirectory(keepDirectory, keep.fd, keepStatus)) {
+            message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+            return nullptr;
+        }
+        // The folder made may not be the one checked when the path climbs back with "..".
+        if (const auto error = insideTree(fileSystem, keep.fd, keepStatus, startStatus, inside)) {
+            message = keepDirectory + " - cannot tell whether it lies inside " + startDirectory +
+                      ": " + ioErrorText(error);
+            return nullptr;
+        }
     }
     if (inside) {
         message = keepDirectory + " - lies inside the folder being cleaned, nothing changed!";

@@ -23,9 +23,10 @@ inline constexpr std::string_view keptDataFileName = "kept.data";
 // must then be left unchanged. Not thread-safe: the run keeps one file at a time.
 class RemovedBytesKeeper {
 public:
-    // Opens keepDirectory and makes the run folder in it, refusing a keepDirectory inside the
-    // tree of startDirectory; writing the manifest's first line and flushing it proves the folder
-    // writable before any file is changed. Gives nullptr and a message for the user on failure.
+    // Opens keepDirectory, making it and missing folders above it (mode 0700), and makes the run
+    // folder in it, refusing a keepDirectory inside the tree of startDirectory; writing the
+    // manifest's first line and flushing it proves the folder writable before any file is changed.
+    // Gives nullptr and a message for the user on failure.
     [[nodiscard]] static std::unique_ptr<RemovedBytesKeeper> open(FileSystem& fileSystem,
                                                                   const std::string& keepDirectory,
                                                                   const std::string& startDirectory,

@@ -119,8 +119,20 @@ private:
         }
         const char* temporaryName =
             m_record.kind == FileKind::mp3 ? id3TemporaryName : playlistTemporaryName;
-        AtomicReplacement replacement(m_fileSystem, m_directoryFd, m_name, temporaryName, m_status);
+        AtomicReplacement replacement(m_fileSystem, m_directoryFd, m_name, temporaryName, m_file.fd,
+                                      m_status);
         AtomicReplacement::Failure failure;
+        // As a run does: a program writing the file keeps it, and one that opens it for writing
+        // before the rename makes the restore give way.
+        const std::error_code lease = m_fileSystem.takeLease(m_file.fd, LeaseKind::read);
+        if (lease == std::errc::resource_unavailable_try_again) {
+            failure.stage = AtomicReplacement::Stage::inUse;
+            failure.error = EngineError::inUse;
+            return replacementFailure(failure);
+        }
+        if (!lease) {
+            replacement.guardWithLease();
+        }
         if (!replacement.create(failure)) {
             return replacementFailure(failure);
         }
@@ -135,8 +147,11 @@ private:
         if (rebuilt != m_record.originalHash) {
             return fail("kept bytes do not rebuild the original, left alone");
         }
-        if (!replacement.commit(m_file.fd, failure)) {
+        if (!replacement.commit(failure)) {
             return replacementFailure(failure);
+        }
+        if (const auto error = m_fileSystem.syncDirectory(m_directoryFd)) {
+            return fail("restored, but its folder could not be flushed: " + ioErrorText(error));
         }
         return outcome(m_path, RestoreOutcome::restored);
     }
@@ -244,7 +259,14 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
     for (const auto& record : manifest.records) {
         RecordRestore restore(fileSystem, start.fd, data.fd, dataStatus, record,
                               withTrailingSlash(startDirectory) + record.path);
-        report.results.push_back(restore.run());
+        RestoreResult result = restore.run();
+        result.kind = record.kind;
+        for (const auto& kept : record.ranges) {
+            result.startPutBack = result.startPutBack || kept.range.offset == 0;
+            result.endPutBack =
+                result.endPutBack || kept.range.offset + kept.range.length == record.originalSize;
+        }
+        report.results.push_back(std::move(result));
     }
     return report;
 }

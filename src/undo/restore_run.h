@@ -1,5 +1,7 @@
 #pragma once
 
+#include "manifest.h"
+
 #include "engine/file_system.h"
 
 #include <string>
@@ -24,6 +26,10 @@ struct RestoreResult {
     RestoreOutcome outcome = RestoreOutcome::failed;
     // Why a file was not restored; "" for restored and alreadyOriginal.
     std::string message;
+    FileKind kind = FileKind::mp3;
+    // Whether bytes are put back at the start (an ID3v2 tag) and at the end (an ID3v1 trailer).
+    bool startPutBack = false;
+    bool endPutBack = false;
 };
 
 struct RestoreReport {

@@ -184,6 +184,11 @@ TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
         EXPECT_NE(message.find("inside the folder being cleaned"), std::string::npos) << keep;
     }
     EXPECT_EQ(test::listNames(dir / "music/Album"), "01 Track.mp3");
+    // A missing keep folder inside the tree is refused before it is made.
+    std::string message;
+    EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "music/new/keep", dir / "music", message),
+              nullptr);
+    EXPECT_EQ(test::listNames(dir / "music"), "Album car.m3u");
 }
 
 TEST_F(KeepTest, AnUnwritableKeepFolderFailsAtOpeningAndLeavesNothing) {
@@ -192,7 +197,10 @@ TEST_F(KeepTest, AnUnwritableKeepFolderFailsAtOpeningAndLeavesNothing) {
     EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "keep", dir / "music", message), nullptr);
     EXPECT_NE(message.find("File access denied"), std::string::npos) << message;
     EXPECT_EQ(test::listNames(dir / "keep"), "");
-    EXPECT_FALSE(RemovedBytesKeeper::open(fileSystem, dir / "absent", dir / "music", message));
+    fileSystem.refuseCreate = false;
+    EXPECT_NE(RemovedBytesKeeper::open(fileSystem, dir / "absent/keep", dir / "music", message),
+              nullptr)
+        << message;
 }
 
 TEST_F(KeepTest, AFullDiskKeepsNeitherBytesNorRecordOfThatFile) {
