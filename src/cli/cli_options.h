@@ -16,6 +16,13 @@ struct RunRequest {
     bool nullRecords = false;
     // Folders on other file systems than the directory's are left out, as find -xdev does.
     bool oneFileSystem = false;
+    // Where the bytes the run removes are kept for --restore; "" keeps nothing.
+    std::string keepDirectory;
+};
+// Puts back what the run whose folder is runDirectory removed.
+struct RestoreRequest {
+    std::string runDirectory;
+    bool nullRecords = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};
@@ -23,7 +30,8 @@ struct UsageError {
     std::string message;
 };
 
-using CliCommand = std::variant<RunRequest, HelpRequest, VersionRequest, UsageError>;
+using CliCommand =
+    std::variant<RunRequest, RestoreRequest, HelpRequest, VersionRequest, UsageError>;
 
 // Options may stand before or after the directory; "--" ends the options, so that a directory
 // whose name begins with "-" can still be named.
