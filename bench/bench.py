@@ -59,6 +59,8 @@ def xargs(*command):
 def command_for(tool, work, args):
     if tool == "tagsnip-cli":
         return [args.cli, "-s", "-t1", "-t2", work]
+    if tool == "tagsnip-cli keep":
+        return [args.cli, "-s", "-t1", "-t2", "--keep-removed", work + ".kept", work]
     if tool == "tagsnip-cli (other build)":
         return [args.other_cli, "-s", "-t1", "-t2", work]
     if tool == "mid3v2":
@@ -133,7 +135,7 @@ def check(work, entries):
 
 
 def fresh_copy(master, work, cold):
-    for path in (work, work + ".copy"):
+    for path in (work, work + ".copy", work + ".kept"):
         shutil.rmtree(path, ignore_errors=True)
     run(["cp", "-a", master, work])
     run(["sync"])
@@ -192,6 +194,7 @@ def bench_set(name, tools, args):
     load.append(os.getloadavg()[0])
     shutil.rmtree(work, ignore_errors=True)
     shutil.rmtree(work + ".copy", ignore_errors=True)
+    shutil.rmtree(work + ".kept", ignore_errors=True)
     tables = []
     medians = {}
     for cache in caches:
