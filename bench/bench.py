@@ -80,6 +80,8 @@ def command_for(tool, work, args):
         # Tag 1 is ID3v1, 2 ID3v2, 3 the third tag kind (APE for MP3); one folder.
         return ["kid3-cli", "-c", "select all", "-c", "remove 1", "-c", "remove 2", "-c",
                 "remove 3", "-c", "save", work]
+    if tool == "tagsnip-cli keep":
+        return [args.cli, "-s", "-t1", "-t2", "--keep-removed", work + ".kept", work]
     if tool == "tagsnip-cli (other build)":
         return [args.other_cli, "-s", "-t1", "-t2", work]
     if tool == "mid3v2":
@@ -157,7 +159,7 @@ def check(work, entries):
 
 
 def fresh_copy(master, work, cold):
-    for path in (work, work + ".copy"):
+    for path in (work, work + ".copy", work + ".kept"):
         shutil.rmtree(path, ignore_errors=True)
     run(["cp", "-a", master, work])
     run(["sync"])
@@ -284,6 +286,7 @@ def bench_set(name, tools, args):
     load.append(os.getloadavg()[0])
     shutil.rmtree(work, ignore_errors=True)
     shutil.rmtree(work + ".copy", ignore_errors=True)
+    shutil.rmtree(work + ".kept", ignore_errors=True)
     tables = []
     medians = {}
     for cache in caches:

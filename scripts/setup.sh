@@ -10,6 +10,7 @@ packages=(
     acl attr
     lame
     dosfstools fusefat exfatprogs exfat-fuse
+    libxxhash-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth xdg-utils fonts-arphic-uming
     dpkg-dev file lintian appstream desktop-file-utils

@@ -9,8 +9,13 @@ _tagsnip_cli() {
             return ;;
         esac
     done
+    case ${COMP_WORDS[COMP_CWORD-1]} in
+    --keep-removed | --restore) compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        return ;;
+    esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -a --all-tags -i -l -m -p -x --one-file-system -0 --null -h --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -a --all-tags -i -l -m -p -x --one-file-system -0 --null --keep-removed --restore -h --help --version --' -- "$cur")
         return
     fi
     compopt -o filenames 2>/dev/null

@@ -22,6 +22,12 @@ const char* const cliUsageText =
     "  -x, --one-file-system\n"
     "              do not enter folders on other file systems\n"
     "  -0, --null  end every record with NUL instead of a line break, the path unescaped\n"
+    "  --keep-removed DIR\n"
+    "              keep what the run removes in a new folder in DIR (made if missing;\n"
+    "              it must lie outside DIRECTORY), so that --restore can put it back\n"
+    "  --restore DIR/RUN\n"
+    "              put back what the run kept in DIR/RUN removed, in every file that is\n"
+    "              still as the run left it; takes no DIRECTORY and no other option but -0\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -32,58 +38,95 @@ const char* const cliUsageText =
     "(id3v2 for a stacked second one, id3v1, id3v1ext, ape, lyrics3, id3v2end; \"-\" none,\n"
     "\"?\" not examined), and the total adds \" +KIND=N\" for each, in that order: the\n"
     "number of files whose row lists it.\n"
+    "--restore lists each file it put back in the same form (X: that tag was put back)\n"
+    "and ends with \"total restored=N already=N not-restored=N\".\n"
     "In paths and errors a backslash is written \\\\, TAB \\t, line feed \\n, carriage\n"
     "return \\r, and any other control byte or byte that is not UTF-8 \\xHH.\n"
     "\n"
     "Exit status: 0 done, 1 at least one file could not be handled or standard output could\n"
-    "not be written, 2 bad usage or directory not found, 128+N stopped by signal N (130\n"
+    "not be written or restored, 2 bad usage, directory not found or DIR refused, 128+N stopped by "
+    "signal N (130\n"
     "Ctrl+C, 129 SIGHUP, 143 SIGTERM) after the file at hand.\n";
 
-CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
+namespace {
+
+struct ParseState {
     RunRequest request;
+    bool haveDirectory = false;
+    // An option that only a run takes: --restore refuses it.
+    bool runOption = false;
+    bool restoring = false;
+    std::string restore;
+};
+
+CliCommand finish(ParseState& state) {
+    if (state.restoring) {
+        if (state.haveDirectory || state.runOption) {
+            return UsageError{"--restore takes no directory and no other option but -0"};
+        }
+        return RestoreRequest{state.restore, state.request.nullRecords};
+    }
+    if (!state.haveDirectory) {
+        return UsageError{"no directory given"};
+    }
+    return state.request;
+}
+
+}  // namespace
+
+CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
+    ParseState state;
+    RunRequest& request = state.request;
     const std::map<std::string, bool SwitchStates::*> switchOptions = {
         {"-s", &SwitchStates::subdirectories}, {"-t1", &SwitchStates::remove1},
         {"-t2", &SwitchStates::remove2},       {"-i", &SwitchStates::ignoreattributes},
         {"-l", &SwitchStates::modonly},        {"-m", &SwitchStates::cleanM3U},
         {"-p", &SwitchStates::cleanPLS},
     };
+    const std::map<std::string, std::string*> folderOptions = {
+        {"--keep-removed", &request.keepDirectory}, {"--restore", &state.restore}};
     bool optionsEnded = false;
-    bool haveDirectory = false;
-    for (const std::string& argument : arguments) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         const bool isOption = !optionsEnded && argument.size() > 1 && argument.front() == '-';
-        if (isOption) {
-            if (argument == "--") {
-                optionsEnded = true;
-            } else if (argument == "-h" || argument == "--help") {
-                return HelpRequest{};
-            } else if (argument == "--version") {
-                return VersionRequest{};
-            } else if (argument == "-0" || argument == "--null") {
-                request.nullRecords = true;
-            } else if (argument == "-x" || argument == "--one-file-system") {
-                request.oneFileSystem = true;
-            } else if (argument == "-a" || argument == "--all-tags") {
-                request.allTags = true;
-                request.switches.remove1 = true;
-                request.switches.remove2 = true;
-            } else if (const auto found = switchOptions.find(argument);
-                       found != switchOptions.end()) {
-                request.switches.*(found->second) = true;
-            } else {
-                return UsageError{"unknown option '" + argument + "'"};
+        if (!isOption) {
+            if (state.haveDirectory) {
+                return UsageError{"more than one directory given"};
             }
-            continue;
+            request.directory = argument;
+            state.haveDirectory = true;
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-h" || argument == "--help") {
+            return HelpRequest{};
+        } else if (argument == "--version") {
+            return VersionRequest{};
+        } else if (argument == "-0" || argument == "--null") {
+            request.nullRecords = true;
+        } else if (argument == "-x" || argument == "--one-file-system") {
+            request.oneFileSystem = true;
+            state.runOption = true;
+        } else if (argument == "-a" || argument == "--all-tags") {
+            request.allTags = true;
+            request.switches.remove1 = true;
+            request.switches.remove2 = true;
+            state.runOption = true;
+        } else if (const auto found = switchOptions.find(argument); found != switchOptions.end()) {
+            request.switches.*(found->second) = true;
+            state.runOption = true;
+        } else if (const auto folder = folderOptions.find(argument);
+                   folder != folderOptions.end()) {
+            if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
+                return UsageError{"option '" + argument + "' needs a folder"};
+            }
+            *folder->second = arguments[++i];
+            state.restoring = state.restoring || argument == "--restore";
+            state.runOption = state.runOption || argument == "--keep-removed";
+        } else {
+            return UsageError{"unknown option '" + argument + "'"};
         }
-        if (haveDirectory) {
-            return UsageError{"more than one directory given"};
-        }
-        request.directory = argument;
-        haveDirectory = true;
     }
-    if (!haveDirectory) {
-        return UsageError{"no directory given"};
-    }
-    return request;
+    return finish(state);
 }
 
 }  // namespace tagsnip::cli

@@ -19,6 +19,13 @@ struct RunRequest {
     // Every tag block a file carries goes, not only the ID3v1 trailer and one ID3v2 tag; the
     // switches remove1 and remove2 are on with it.
     bool allTags = false;
+    // Where the bytes the run removes are kept for --restore; "" keeps nothing.
+    std::string keepDirectory;
+};
+// Puts back what the run whose folder is runDirectory removed.
+struct RestoreRequest {
+    std::string runDirectory;
+    bool nullRecords = false;
 };
 struct HelpRequest {};
 struct VersionRequest {};
@@ -26,7 +33,8 @@ struct UsageError {
     std::string message;
 };
 
-using CliCommand = std::variant<RunRequest, HelpRequest, VersionRequest, UsageError>;
+using CliCommand =
+    std::variant<RunRequest, RestoreRequest, HelpRequest, VersionRequest, UsageError>;
 
 // Options may stand before or after the directory; "--" ends the options, so that a directory
 // whose name begins with "-" can still be named.

@@ -4,12 +4,14 @@
 #include "cli_options.h"
 #include "escaping.h"
 #include "progress_line.h"
+#include "restore_command.h"
 
 #include "engine/cleaning_job.h"
 #include "engine/file_system.h"
 #include "engine/process_flags.h"
 #include "engine/start_directory_store.h"
 #include "playlist/playlist_files.h"
+#include "undo/keeping_recorder.h"
 
 #include <cstring>
 #include <memory>
@@ -37,24 +39,50 @@ void writeTotal(std::ostream& out, const JobCounters& counts, const RunRequest& 
     out << (request.nullRecords ? '\0' : '\n');
 }
 
+// Refuses a keep folder inside the tree, or one that cannot be written, before any file is
+// touched: nullptr and a message then.
+std::unique_ptr<undo::KeepingRecorder> openRecorder(FileSystem& fileSystem,
+                                                    const RunRequest& request,
+                                                    std::string& message) {
+    auto keeper = undo::RemovedBytesKeeper::open(fileSystem, request.keepDirectory,
+                                                 request.directory, message);
+    if (!keeper) {
+        return nullptr;
+    }
+    return std::make_unique<undo::KeepingRecorder>(std::move(keeper), request.directory);
+}
+
 int run(const RunRequest& request, std::ostream& out, std::ostream& err,
         const CliEnvironment& environment) {
+    FileSystem fileSystem;
+    std::unique_ptr<undo::KeepingRecorder> recorder;
+    if (!request.keepDirectory.empty()) {
+        std::string message;
+        recorder = openRecorder(fileSystem, request, message);
+        if (!recorder) {
+            err << escapeForLine(message) << '\n';
+            return exitUsage;
+        }
+    }
     std::unique_ptr<ProgressLine> progress;
     if (environment.progressWidth > 0) {
         progress = std::make_unique<ProgressLine>(err, environment.progressWidth);
     }
     CliHost host(request, out, err, progress.get(), environment.interrupt);
-    FileSystem fileSystem;
-    playlist::PlaylistFiles playlists(fileSystem);
+    playlist::PlaylistFiles playlists(fileSystem, recorder.get());
     NoStartDirectoryStore store;
     ProcessFlags flags;
-    CleaningJob job(host, fileSystem, playlists, store, flags);
+    CleaningJob job(host, fileSystem, playlists, store, flags, recorder.get());
     host.attach(job);
 
     const RunResult result = job.startClick();
     host.finish();
     if (result == RunResult::directoryRefused) {
         return exitUsage;
+    }
+    if (recorder) {
+        out.flush();
+        err << "Removed bytes kept in " << escapeForLine(recorder->runPath()) << '\n';
     }
     writeTotal(out, job.state().counters, request);
     if (host.stopSignal() != 0) {
@@ -67,6 +95,9 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
                const CliEnvironment& environment) {
     if (const auto* request = std::get_if<RunRequest>(&command)) {
         return run(*request, out, err, environment);
+    }
+    if (const auto* request = std::get_if<RestoreRequest>(&command)) {
+        return restoreCommand(*request, out, err);
     }
     if (std::holds_alternative<HelpRequest>(command)) {
         out << cliUsageText;

@@ -6,13 +6,13 @@
 namespace tagsnip {
 
 CleaningJob::CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner& playlistCleaner,
-                         StartDirectoryStore& store, ProcessFlags& flags)
+                         StartDirectoryStore& store, ProcessFlags& flags, RemovalRecorder* recorder)
     : m_host(host),
       m_options(host),
       m_fileSystem(fileSystem),
       m_store(store),
       m_flags(flags),
-      m_id3Work(host, fileSystem, m_state),
+      m_id3Work(host, fileSystem, m_state, recorder),
       m_walk(host, fileSystem, m_state, m_id3Work, playlistCleaner) {}
 
 RunResult CleaningJob::startClick() {

@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "playlist_cleaner.h"
 #include "process_flags.h"
+#include "removal_recorder.h"
 #include "run_state.h"
 #include "start_directory_store.h"
 
@@ -28,8 +29,11 @@ enum class RunResult {
 // A cleaning run, started and stopped by the Start button of its host.
 class CleaningJob {
 public:
+    // recorder, when given, keeps what the run removes from MP3 files; the playlist cleaner
+    // keeps what it removes from playlists itself.
     CleaningJob(JobHost& host, FileSystem& fileSystem, PlaylistCleaner& playlistCleaner,
-                StartDirectoryStore& store, ProcessFlags& flags);
+                StartDirectoryStore& store, ProcessFlags& flags,
+                RemovalRecorder* recorder = nullptr);
 
     // Starts a run, or, while one is in progress, only asks it to stop.
     RunResult startClick();

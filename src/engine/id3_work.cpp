@@ -35,17 +35,22 @@ struct Id3Work::OpenFile {
     Lease lease = Lease::notTaken;
     // What a failed replacement of the whole file minus its trailing blocks names as not removed.
     const char* trailerTag = "ID3v1";
+    // Its removed bytes are with the recorder: a cut that falls back to a replacement keeps
+    // them once.
+    bool kept = false;
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
 };
 
-Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state)
+Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, RemovalRecorder* recorder)
     : m_host(host),
       m_options(host),
       m_fileSystem(fileSystem),
       m_state(state),
-      m_batch(fileSystem, batchBoundsForDescriptorLimit()) {}
+      m_recorder(recorder) {
+    m_batch.emplace(fileSystem, batchBoundsForDescriptorLimit());
+}
 
 FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     FileResult result;
@@ -200,9 +205,11 @@ bool Id3Work::claim(OpenFile& file) {
     return true;
 }
 
-// A file that is read-only, or has other names that must keep their content, is replaced.
+// A file that is read-only, or has other names that must keep their content, is replaced. So
+// is every file when removed bytes are kept: a cut in place would need its kept bytes on disk
+// first, a flush of its own, where a replacement joins the batch and its single flush.
 void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
-    if (file.readOnly || file.status.links > 1) {
+    if (file.readOnly || file.status.links > 1 || m_recorder != nullptr) {
         (void)replaceWith(file, 0, contentEnd, file.trailerTag);
         return;
     }
@@ -270,7 +277,7 @@ std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
     }
     m_fileSystem.close(writer.fd);
     writer.fd = -1;
-    return m_batch.addCut(file.fd(), file.path(), "ID3v1");
+    return m_batch->addCut(file.fd(), file.path(), "ID3v1");
 }
 
 // An open for writing breaks the read leases of others (another run, a file server) and fails
@@ -311,12 +318,12 @@ std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t co
 // the batch that makes it durable and renames it later, unless it has a name already.
 Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
                                       const char* tag) {
-    if (!claim(file)) {
+    if (!claim(file) || !keepRemoved(file, {{0, begin}, {end, file.status.size - end}})) {
         return Removal::failed;
     }
     AtomicReplacement::Failure failure;
     int directoryFd = -1;
-    if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
+    if (const auto error = m_batch->directoryOf(file.location, directoryFd)) {
         failure.error = error;
         reportReplacementFailure(file, failure, tag);
         return Removal::couldNotStart;
@@ -343,6 +350,9 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
         return Removal::failed;
     }
     if (replacement->named()) {
+        if (!makeKeptDurable(file)) {
+            return Removal::failed;
+        }
         if (!replacement->flush(failure) || !replacement->install(failure)) {
             reportReplacementFailure(file, failure, tag);
             return Removal::failed;
@@ -352,23 +362,73 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     // The original stays open, and its lease held, until the replacement is installed.
     replacement->keepOriginalOpen();
     file.handle.fd = -1;
-    m_batch.add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    m_batch->add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    if (m_recorder != nullptr) {
+        m_keptPending.push_back(file.path());
+    }
     commitIfDue();
     return Removal::done;
 }
 
 void Id3Work::commitPending() {
-    m_batch.commit([this](const std::string& path, const char* tag,
-                          const AtomicReplacement::Failure& failure) {
+    if (m_recorder != nullptr && !m_keptPending.empty()) {
+        if (const auto error = m_recorder->makeDurable()) {
+            abandonPending(error);
+            return;
+        }
+        m_keptPending.clear();
+    }
+    m_batch->commit([this](const std::string& path, const char* tag,
+                           const AtomicReplacement::Failure& failure) {
         reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
                                         : replacementFailureText(path, failure, tag));
     });
 }
 
 void Id3Work::commitIfDue() {
-    if (m_batch.due()) {
+    if (m_batch->due()) {
         commitPending();
     }
+}
+
+// Returns false after reporting that the bytes could not be kept; the file must then stay as
+// it is.
+bool Id3Work::keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges) {
+    if (m_recorder == nullptr || file.kept) {
+        return true;
+    }
+    std::vector<RemovedRange> removed;
+    for (const RemovedRange& range : ranges) {
+        if (range.length > 0) {
+            removed.push_back(range);
+        }
+    }
+    if (const auto error = m_recorder->keepMp3(file.fd(), file.path(), file.status.size, removed)) {
+        reportError(file, couldNotKeepText(file.path(), error));
+        return false;
+    }
+    file.kept = true;
+    return true;
+}
+
+bool Id3Work::makeKeptDurable(OpenFile& file) {
+    if (m_recorder == nullptr) {
+        return true;
+    }
+    if (const auto error = m_recorder->makeDurable()) {
+        reportError(file, couldNotKeepText(file.path(), error));
+        return false;
+    }
+    return true;
+}
+
+// Without its kept bytes on disk no queued file may be renamed: the batch goes as a whole.
+void Id3Work::abandonPending(std::error_code error) {
+    m_batch.emplace(m_fileSystem, batchBoundsForDescriptorLimit());
+    for (const std::string& path : m_keptPending) {
+        reportBatchError(couldNotKeepText(path, error));
+    }
+    m_keptPending.clear();
 }
 
 // Copies around the holes of a sparse file, so that the new file takes no more disk space than

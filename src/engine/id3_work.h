@@ -5,13 +5,17 @@
 #include "file_system.h"
 #include "job_host.h"
 #include "job_options.h"
+#include "removal_recorder.h"
 #include "replacement_batch.h"
 #include "run_state.h"
 #include "temporary_names.h"
 
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tagsnip {
 
@@ -21,10 +25,13 @@ namespace tagsnip {
 // old one atomically. A read-only file is never made writable: it is always replaced, the new
 // file carrying its mode from the start. A file another program has open for writing is left
 // alone. With every tag kind to go, all blocks at the start and at the end are removed in one
-// change: a replacement, or a cut when only blocks at the end go.
+// change: a replacement, or a cut when only blocks at the end go. With a recorder, what a change
+// removes is kept first, and made durable before the change is; a file whose removed bytes
+// cannot be kept is left unchanged.
 class Id3Work {
 public:
-    Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state);
+    Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state,
+            RemovalRecorder* recorder = nullptr);
 
     [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly);
 
@@ -48,6 +55,9 @@ private:
     std::error_code queueCutFlush(OpenFile& file, FileHandle& writer);
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
+    bool keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges);
+    bool makeKeptDurable(OpenFile& file);
+    void abandonPending(std::error_code error);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
     void reportReplacementFailure(OpenFile& file, const AtomicReplacement::Failure& failure,
                                   const char* tag);
@@ -60,7 +70,12 @@ private:
     JobOptions m_options;
     FileSystem& m_fileSystem;
     RunState& m_state;
-    ReplacementBatch m_batch;
+    RemovalRecorder* m_recorder;
+    // Emptied without installing anything when what its files' removal kept cannot be made
+    // durable.
+    std::optional<ReplacementBatch> m_batch;
+    // The files queued since what was kept for them was last made durable.
+    std::vector<std::string> m_keptPending;
 };
 
 }  // namespace tagsnip

@@ -111,6 +111,16 @@ std::string refusalText(const std::string& path, const AtomicReplacement::Failur
     }
 }
 
+std::string couldNotKeepText(const std::string& path, std::error_code error) {
+    return path + " - could not keep the removed bytes: " + ioErrorText(error) +
+           ", file not changed!";
+}
+
+std::string couldNotKeepPlaylistText(const std::string& path, std::error_code error) {
+    return path + " - could not keep the removed text: " + ioErrorText(error) +
+           ", file not changed!";
+}
+
 std::string couldNotFlushDirectoryText(const std::string& path, std::error_code error) {
     return "Could not flush directory " + path + " - Error #" + std::to_string(error.value());
 }

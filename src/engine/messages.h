@@ -33,6 +33,9 @@ std::string replacementFailureText(const std::string& path,
 // has it open), or "" for any other failure, which each kind of file words in its own way.
 std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure);
 std::string couldNotFlushDirectoryText(const std::string& path, std::error_code error);
+// The bytes a change would remove could not be kept for a later restore, so the file stays.
+std::string couldNotKeepText(const std::string& path, std::error_code error);
+std::string couldNotKeepPlaylistText(const std::string& path, std::error_code error);
 
 std::string couldNotReadDirectoryText(const std::string& directory, std::error_code error);
 std::string leftoversRemovedText(unsigned removed, const std::string& directory);

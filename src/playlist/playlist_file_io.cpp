@@ -9,8 +9,9 @@ constexpr std::size_t readChunk = 64 * 1024;
 
 }  // namespace
 
-PlaylistFile::PlaylistFile(FileSystem& fileSystem, const FileLocation& location)
-    : m_fileSystem(fileSystem), m_location(location), m_file(fileSystem) {}
+PlaylistFile::PlaylistFile(FileSystem& fileSystem, const FileLocation& location,
+                           RemovalRecorder* recorder)
+    : m_fileSystem(fileSystem), m_location(location), m_file(fileSystem), m_recorder(recorder) {}
 
 std::error_code PlaylistFile::read(std::string& bytes) {
     if (const auto error = m_fileSystem.openAt(m_location.directoryFd, m_location.name, false,
@@ -35,6 +36,9 @@ std::error_code PlaylistFile::read(std::string& bytes) {
         }
     }
     bytes.resize(filled);
+    if (m_recorder != nullptr) {
+        m_original = bytes;
+    }
     return {};
 }
 
@@ -50,6 +54,12 @@ bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& f
     if (!lease) {
         replacement.guardWithLease();
     }
+    if (const auto error = keepOriginal(bytes)) {
+        m_keepError = error;
+        failure.stage = AtomicReplacement::Stage::copy;
+        failure.error = error;
+        return false;
+    }
     if (!replacement.create(failure)) {
         return false;
     }
@@ -59,6 +69,16 @@ bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& f
         return false;
     }
     return replacement.commit(failure);
+}
+
+std::error_code PlaylistFile::keepOriginal(std::string_view cleaned) {
+    if (m_recorder == nullptr) {
+        return {};
+    }
+    if (const auto error = m_recorder->keepPlaylist(m_location.path, m_original, cleaned)) {
+        return error;
+    }
+    return m_recorder->makeDurable();
 }
 
 }  // namespace tagsnip::playlist

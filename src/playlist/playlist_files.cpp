@@ -14,7 +14,11 @@ std::string cannotOpen(const std::string& path) {
     return playlistCannotOpenText(path);
 }
 
-PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Failure& failure) {
+PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Failure& failure,
+                            std::error_code keepError) {
+    if (keepError) {
+        return {false, couldNotKeepPlaylistText(path, keepError)};
+    }
     std::string text = refusalText(path, failure);
     return {false, text.empty() ? playlistCannotCreateText(path) : std::move(text)};
 }
@@ -22,7 +26,7 @@ PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Fa
 }  // namespace
 
 PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
-    PlaylistFile file(m_fileSystem, location);
+    PlaylistFile file(m_fileSystem, location, m_recorder);
     std::string bytes;
     if (file.read(bytes)) {
         return {false, cannotOpen(location.path)};
@@ -33,7 +37,7 @@ PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
     }
     AtomicReplacement::Failure failure;
     if (!file.replace(*cleaned, failure)) {
-        return notReplaced(location.path, failure);
+        return notReplaced(location.path, failure, file.keepError());
     }
     return {true, {}};
 }
@@ -41,11 +45,11 @@ PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
 // An unreadable PLS reads as empty and is left alone without a word, as the profile functions
 // do; a rewrite that fails is reported, since the user would otherwise believe it cleaned.
 PlaylistOutcome PlaylistFiles::cleanPLS(const FileLocation& location) {
-    PrivateProfile profile(m_fileSystem, location);
+    PrivateProfile profile(m_fileSystem, location, m_recorder);
     const bool modified = cleanPlsEntries(profile.text());
     AtomicReplacement::Failure failure;
     if (!profile.release(failure)) {
-        return notReplaced(location.path, failure);
+        return notReplaced(location.path, failure, profile.keepError());
     }
     return {modified, {}};
 }

@@ -2,6 +2,7 @@
 
 #include "engine/file_system.h"
 #include "engine/playlist_cleaner.h"
+#include "engine/removal_recorder.h"
 
 namespace tagsnip::playlist {
 
@@ -10,13 +11,16 @@ namespace tagsnip::playlist {
 // rewritten stays as it was and the outcome carries the error text.
 class PlaylistFiles final : public PlaylistCleaner {
 public:
-    explicit PlaylistFiles(FileSystem& fileSystem) : m_fileSystem(fileSystem) {}
+    // recorder, when given, keeps the original text of every playlist that is changed.
+    explicit PlaylistFiles(FileSystem& fileSystem, RemovalRecorder* recorder = nullptr)
+        : m_fileSystem(fileSystem), m_recorder(recorder) {}
 
     PlaylistOutcome cleanM3U(const FileLocation& file) override;
     PlaylistOutcome cleanPLS(const FileLocation& file) override;
 
 private:
     FileSystem& m_fileSystem;
+    RemovalRecorder* m_recorder;
 };
 
 }  // namespace tagsnip::playlist

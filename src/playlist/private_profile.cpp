@@ -2,8 +2,9 @@
 
 namespace tagsnip::playlist {
 
-PrivateProfile::PrivateProfile(FileSystem& fileSystem, const FileLocation& location)
-    : m_file(fileSystem, location) {
+PrivateProfile::PrivateProfile(FileSystem& fileSystem, const FileLocation& location,
+                               RemovalRecorder* recorder)
+    : m_file(fileSystem, location, recorder) {
     std::string bytes;
     if (!m_file.read(bytes)) {
         m_text = ProfileText(std::move(bytes));

@@ -12,7 +12,8 @@ namespace tagsnip::playlist {
 // rewrite when the access is released, so that a file of many keys is rewritten once.
 class PrivateProfile {
 public:
-    PrivateProfile(FileSystem& fileSystem, const FileLocation& location);
+    PrivateProfile(FileSystem& fileSystem, const FileLocation& location,
+                   RemovalRecorder* recorder = nullptr);
     PrivateProfile(const PrivateProfile&) = delete;
     PrivateProfile& operator=(const PrivateProfile&) = delete;
 
@@ -20,6 +21,7 @@ public:
 
     // Writes the pending deletions, if any. Deletions not released never reach the file.
     [[nodiscard]] bool release(AtomicReplacement::Failure& failure);
+    std::error_code keepError() const { return m_file.keepError(); }
 
 private:
     PlaylistFile m_file;

@@ -69,8 +69,11 @@ public:
         m_watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         inotify_add_watch(m_watch, directory.c_str(), IN_OPEN);
         m_thread = std::thread([this, path = directory + name, name, keepsSize] {
-            while (!m_stop.load()) {
-                if (visitNamedEvents(m_watch, 20,
+            // Once stopped, an open already queued is still answered: a run faster than this
+            // thread is met by a late writer instead.
+            for (bool stopping = false; !stopping;) {
+                stopping = m_stop.load();
+                if (visitNamedEvents(m_watch, stopping ? 0 : 20,
                                      [&](const char* opened) { return name == opened; })) {
                     const int fd =
                         open(path.c_str(), O_WRONLY | O_CLOEXEC | (keepsSize ? 0 : O_APPEND));

@@ -14,7 +14,7 @@ parallel=()
 if [ "${FUZZ_JOBS:-1}" -gt 1 ]; then
     parallel=(-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS")
 fi
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_tag_blocks fuzz_m3u_cleaning fuzz_pls_cleaning}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_tag_blocks fuzz_m3u_cleaning fuzz_pls_cleaning fuzz_manifest}"
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     echo "usage: $0 [SECONDS_PER_TARGET >= 1]" >&2
     exit 2
@@ -60,6 +60,12 @@ seed_corpus() {
     fuzz_pls_cleaning)
         printf '[playlist]\r\nFile1=a.mp3\r\nTitle1=A\r\nLength1=123\r\nTitle2=\r\nFile2=b.mp3\r\nNumberOfEntries=2\r\nVersion=2\r\n' >"$dir/basic"
         printf '[Other]\nTitle1=x\n[PLAYLIST]\n numberofentries = 0x2 \ntitle1 = y\nTitle1=z\nLENGTH2=5\n' >"$dir/case-hex" ;;
+    fuzz_manifest)
+        local h=0123456789abcdef0123456789abcdef
+        { printf 'tagsnip-kept-bytes 1 hash=xxh3-128 data=kept.data start=/home/ann/My Music\n'
+          printf 'mp3 size=5000 hash=%s left-size=3872 left-hash=%s cut=0+1000:%s@0 cut=4872+128:%s@1000 path=A/01 \\x01\\t.mp3\n' $h $h $h $h
+          printf 'playlist size=300 hash=%s left-size=120 left-hash=%s cut=0+300:%s@1128 path=car.m3u\n' $h $h $h
+          printf 'mp3 size=9 hash=%s' $h; } >"$dir/run" ;;
     esac
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tagsnip {
+
+struct RemovedRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// Keeps what a run removes from a user's files so that it can be put back. The run asks it to
+// keep a file's removed bytes before the change, leaves the file unchanged when that fails, and
+// makes what was kept durable before any change it protects becomes durable itself.
+class RemovalRecorder {
+public:
+    virtual ~RemovalRecorder() = default;
+
+    // fd is the MP3 at path (as rows show it) as opened, size its length then; removed is sorted
+    // by offset.
+    [[nodiscard]] virtual std::error_code keepMp3(int fd, const std::string& path,
+                                                  std::uint64_t size,
+                                                  std::span<const RemovedRange> removed) = 0;
+    [[nodiscard]] virtual std::error_code keepPlaylist(const std::string& path,
+                                                       std::string_view original,
+                                                       std::string_view cleaned) = 0;
+    [[nodiscard]] virtual std::error_code makeDurable() = 0;
+};
+
+}  // namespace tagsnip

@@ -1,0 +1,325 @@
+#include "removed_bytes_keeper.h"
+
+#include "engine/messages.h"
+#include "engine/path_text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+namespace tagsnip::undo {
+namespace {
+
+std::string absolutePath(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    if (path.starts_with('/')) {
+        return path;
+    }
+    std::string directory(4096, '\0');
+    while (getcwd(directory.data(), directory.size()) == nullptr && errno == ERANGE) {
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(directory.find('\0'));
+    return withTrailingSlash(directory) + path;
+}
+
+bool sameDirectory(const FileStatus& a, const FileStatus& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+// Walks up from the keep folder by "..", so that links and bind mounts cannot hide that it lies
+// inside the tree the run changes.
+std::error_code insideTree(FileSystem& fileSystem, int keepFd, FileStatus status,
+                           const FileStatus& start, bool& inside) {
+    inside = false;
+    int current = -1;
+    if (const auto error = fileSystem.duplicate(keepFd, current)) {
+        return error;
+    }
+    for (;;) {
+        if (sameDirectory(status, start)) {
+            inside = true;
+            break;
+        }
+        int parent = -1;
+        FileStatus parentStatus;
+        const auto error = fileSystem.openParent(current, parent, parentStatus);
+        fileSystem.close(current);
+        current = parent;
+        if (error) {
+            return error;
+        }
+        // The root is its own parent.
+        if (sameDirectory(parentStatus, status)) {
+            break;
+        }
+        status = parentStatus;
+    }
+    fileSystem.close(current);
+    return {};
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// Opens the deepest folder of path that exists, and names the ones below it that do not.
+std::error_code openDeepestExisting(FileSystem& fileSystem, std::string path, FileHandle& folder,
+                                    FileStatus& status, std::vector<std::string>& missing) {
+    for (path = withoutTrailingSlashes(path);;) {
+        const auto error = fileSystem.openStartDirectory(path, folder.fd, status);
+        if (error != std::errc::no_such_file_or_directory) {
+            return error;
+        }
+        const std::size_t slash = path.rfind('/');
+        missing.push_back(path.substr(slash == std::string::npos ? 0 : slash + 1));
+        path = slash == std::string::npos ? "." : withoutTrailingSlashes(path.substr(0, slash + 1));
+    }
+}
+
+// As mkdir -p does, but only once the deepest folder that exists is known to lie outside the
+// tree, so that a refused keep folder is never made. New folders are private: they hold copies
+// of the user's tags.
+std::error_code makeKeepDirectory(FileSystem& fileSystem, const std::string& path,
+                                  const FileStatus& start, bool& inside) {
+    FileHandle folder(fileSystem);
+    FileStatus status;
+    std::vector<std::string> missing;
+    if (const auto error = openDeepestExisting(fileSystem, path, folder, status, missing)) {
+        return error;
+    }
+    if (const auto error = insideTree(fileSystem, folder.fd, status, start, inside);
+        error || inside) {
+        return error;
+    }
+    for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+        if (name->empty()) {
+            continue;
+        }
+        if (mkdirat(folder.fd, name->c_str(), 0700) != 0 && errno != EEXIST) {
+            return {errno, std::generic_category()};
+        }
+        FileHandle next(fileSystem);
+        if (const auto error = fileSystem.openSubdirectory(folder.fd, *name, next.fd, status)) {
+            return error;
+        }
+        std::swap(next.fd, folder.fd);
+    }
+    return {};
+}
+
+// Date and time without colons, which FAT and exFAT sticks do not allow in names.
+std::string runFolderName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "%Y-%m-%d_%H-%M-%S", &local);
+    return name;
+}
+
+// Two runs in the same second get "-2", "-3", ... rather than sharing a folder.
+std::error_code makeRunFolder(int keepFd, std::string& name) {
+    const std::string base = runFolderName();
+    name = base;
+    for (int attempt = 2; attempt < 100; ++attempt) {
+        if (mkdirat(keepFd, name.c_str(), 0700) == 0) {
+            return {};
+        }
+        if (errno != EEXIST) {
+            return {errno, std::generic_category()};
+        }
+        name = base + "-" + std::to_string(attempt);
+    }
+    return std::make_error_code(std::errc::file_exists);
+}
+
+std::error_code createFile(FileSystem& fileSystem, int directory, const std::string& name,
+                           int& fd) {
+    bool named = false;
+    if (const auto error = fileSystem.createTemporary(directory, name, fd, named)) {
+        return error;
+    }
+    return named ? std::error_code{} : fileSystem.linkTemporary(fd, directory, name);
+}
+
+}  // namespace
+
+RemovedBytesKeeper::RemovedBytesKeeper(FileSystem& fileSystem, std::string runPath)
+    : m_fileSystem(fileSystem), m_runPath(std::move(runPath)) {}
+
+RemovedBytesKeeper::~RemovedBytesKeeper() {
+    m_fileSystem.close(m_dataFd);
+    m_fileSystem.close(m_manifestFd);
+    m_fileSystem.close(m_runFd);
+}
+
+std::unique_ptr<RemovedBytesKeeper> RemovedBytesKeeper::open(FileSystem& fileSystem,
+                                                             const std::string& keepDirectory,
+                                                             const std::string& startDirectory,
+                                                             std::string& message) {
+    FileHandle start(fileSystem);
+    FileStatus startStatus;
+    if (const auto error = fileSystem.openStartDirectory(startDirectory, start.fd, startStatus)) {
+        message = startDirectory + " - cannot be opened: " + ioErrorText(error);
+        return nullptr;
+    }
+    bool inside = false;
+    if (const auto error = makeKeepDirectory(fileSystem, keepDirectory, startStatus, inside)) {
+        message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+        return nullptr;
+    }
+    FileHandle keep(fileSystem);
+    FileStatus keepStatus;
+    if (!inside) {
+        if (const auto error = fileSystem.openStartDirectory(keepDirectory, keep.fd, keepStatus)) {
+            message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+            return nullptr;
+        }
+        // The folder made may not be the one checked when the path climbs back with "..".
+        if (const auto error = insideTree(fileSystem, keep.fd, keepStatus, startStatus, inside)) {
+            message = keepDirectory + " - cannot tell whether it lies inside " + startDirectory +
+                      ": " + ioErrorText(error);
+            return nullptr;
+        }
+    }
+    if (inside) {
+        message = keepDirectory + " - lies inside the folder being cleaned, nothing changed!";
+        return nullptr;
+    }
+    std::string runName;
+    if (const auto error = makeRunFolder(keep.fd, runName)) {
+        message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+        return nullptr;
+    }
+    std::unique_ptr<RemovedBytesKeeper> keeper(
+        new RemovedBytesKeeper(fileSystem, withTrailingSlash(keepDirectory) + runName));
+    const ManifestHeader header{absolutePath(startDirectory), std::string(keptDataFileName)};
+    if (const auto error = keeper->create(keep.fd, runName, header)) {
+        message = keeper->runPath() + " - cannot keep removed bytes there: " + ioErrorText(error);
+        // Leaves no empty run folder behind for a run that never started.
+        (void)fileSystem.removeAt(keeper->m_runFd, std::string(manifestFileName));
+        (void)fileSystem.removeAt(keeper->m_runFd, std::string(keptDataFileName));
+        (void)unlinkat(keep.fd, runName.c_str(), AT_REMOVEDIR);
+        return nullptr;
+    }
+    return keeper;
+}
+
+std::error_code RemovedBytesKeeper::create(int keepFd, const std::string& runName,
+                                           const ManifestHeader& header) {
+    FileStatus runStatus;
+    if (const auto error = m_fileSystem.openSubdirectory(keepFd, runName, m_runFd, runStatus)) {
+        return error;
+    }
+    if (const auto error = createFile(m_fileSystem, m_runFd, header.dataFile, m_dataFd)) {
+        return error;
+    }
+    if (const auto error =
+            createFile(m_fileSystem, m_runFd, std::string(manifestFileName), m_manifestFd)) {
+        return error;
+    }
+    const std::string line = headerLine(header);
+    if (const auto error = m_fileSystem.write(m_manifestFd, line.data(), line.size(), 0)) {
+        return error;
+    }
+    m_manifestEnd = line.size();
+    if (const auto error = flush()) {
+        return error;
+    }
+    if (const auto error = m_fileSystem.syncDirectory(m_runFd)) {
+        return error;
+    }
+    return m_fileSystem.syncDirectory(keepFd);
+}
+
+std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativePath,
+                                            std::uint64_t size,
+                                            std::span<const ByteRange> removed) {
+    if (m_broken) {
+        return m_broken;
+    }
+    std::uint64_t dataEnd = m_dataEnd;
+    const CutBytesSink sink = [&](std::size_t, std::string_view bytes) {
+        const auto error = m_fileSystem.write(m_dataFd, bytes.data(), bytes.size(), dataEnd);
+        dataEnd += bytes.size();
+        return error;
+    };
+    FileDigests digests;
+    if (const auto error = hashFile(m_fileSystem, fd, size, removed, digests, sink)) {
+        return undoAppend(error);
+    }
+    ManifestRecord record{FileKind::mp3, relativePath,      size, digests.whole,
+                          size,          digests.remaining, {}};
+    std::uint64_t dataOffset = m_dataEnd;
+    for (std::size_t i = 0; i < removed.size(); ++i) {
+        record.ranges.push_back({removed[i], digests.cut[i], dataOffset});
+        dataOffset += removed[i].length;
+        record.leftSize -= removed[i].length;
+    }
+    return append(record, dataEnd);
+}
+
+std::error_code RemovedBytesKeeper::keepPlaylist(const std::string& relativePath,
+                                                 std::string_view original,
+                                                 std::string_view cleaned) {
+    if (m_broken) {
+        return m_broken;
+    }
+    const Digest originalHash = hashOf(original);
+    const ManifestRecord record{FileKind::playlist,
+                                relativePath,
+                                original.size(),
+                                originalHash,
+                                cleaned.size(),
+                                hashOf(cleaned),
+                                {{{0, original.size()}, originalHash, m_dataEnd}}};
+    if (const auto error =
+            m_fileSystem.write(m_dataFd, original.data(), original.size(), m_dataEnd)) {
+        return undoAppend(error);
+    }
+    return append(record, m_dataEnd + original.size());
+}
+
+std::error_code RemovedBytesKeeper::append(const ManifestRecord& record, std::uint64_t dataEnd) {
+    if (!recordProblem(record).empty()) {
+        return undoAppend(std::make_error_code(std::errc::invalid_argument));
+    }
+    const std::string line = recordLine(record);
+    if (const auto error =
+            m_fileSystem.write(m_manifestFd, line.data(), line.size(), m_manifestEnd)) {
+        return undoAppend(error);
+    }
+    m_manifestEnd += line.size();
+    m_dataEnd = dataEnd;
+    return {};
+}
+
+// A half-written line would make the rest of the manifest unreadable, and half-kept bytes are
+// of no use: both files go back to their length before the append.
+std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
+    for (const auto& [fd, end] : {std::pair{m_dataFd, m_dataEnd}, {m_manifestFd, m_manifestEnd}}) {
+        if (const auto truncateError = m_fileSystem.truncate(fd, end); truncateError && !m_broken) {
+            m_broken = truncateError;
+        }
+    }
+    return error;
+}
+
+std::error_code RemovedBytesKeeper::flush() {
+    if (const auto error = m_fileSystem.sync(m_dataFd)) {
+        return error;
+    }
+    return m_fileSystem.sync(m_manifestFd);
+}
+
+}  // namespace tagsnip::undo

@@ -1,0 +1,274 @@
+#include "restore_run.h"
+
+#include "content_hash.h"
+#include "manifest.h"
+
+#include "engine/atomic_replacement.h"
+#include "engine/messages.h"
+#include "engine/path_text.h"
+#include "engine/temporary_names.h"
+
+#include <cerrno>
+#include <memory>
+
+namespace tagsnip::undo {
+namespace {
+
+std::error_code readWhole(FileSystem& fileSystem, int directory, const std::string& name,
+                          std::string& text) {
+    FileHandle file(fileSystem);
+    FileStatus status;
+    if (const auto error = fileSystem.openAt(directory, name, false, file.fd, status)) {
+        return error;
+    }
+    text.resize(status.size);
+    std::size_t got = 0;
+    if (const auto error = fileSystem.readAt(file.fd, text.data(), text.size(), 0, got)) {
+        return error;
+    }
+    text.resize(got);
+    return {};
+}
+
+RestoreResult outcome(std::string path, RestoreOutcome outcome, std::string message = {}) {
+    return {std::move(path), outcome, std::move(message)};
+}
+
+// An error while finding the file: gone, or its place taken by something that is not a plain
+// file or folder, or unreadable.
+RestoreResult lookupFailure(std::string path, std::error_code error) {
+    if (error == std::errc::no_such_file_or_directory) {
+        return outcome(std::move(path), RestoreOutcome::missing, "not found");
+    }
+    const bool replaced = error == std::errc::too_many_symbolic_link_levels ||
+                          error == std::errc::not_a_directory ||
+                          error == std::errc::invalid_argument;
+    if (replaced) {
+        return outcome(std::move(path), RestoreOutcome::changed,
+                       "no longer a regular file, left alone");
+    }
+    return outcome(std::move(path), RestoreOutcome::failed, ioErrorText(error));
+}
+
+class RecordRestore {
+public:
+    RecordRestore(FileSystem& fileSystem, int startFd, int dataFd, const FileStatus& data,
+                  const ManifestRecord& record, std::string path)
+        : m_fileSystem(fileSystem),
+          m_startFd(startFd),
+          m_dataFd(dataFd),
+          m_data(data),
+          m_record(record),
+          m_path(std::move(path)),
+          m_directory(fileSystem),
+          m_file(fileSystem) {}
+
+    RestoreResult run() {
+        if (const auto error = openFile()) {
+            return lookupFailure(m_path, error);
+        }
+        Digest now;
+        const bool asLeft = m_status.size == m_record.leftSize;
+        const bool asOriginal = m_status.size == m_record.originalSize;
+        if (asLeft || asOriginal) {
+            if (const auto error = hashFile(m_fileSystem, m_file.fd, m_status.size, now)) {
+                return fail(ioErrorText(error));
+            }
+        }
+        if (asLeft && now == m_record.leftHash) {
+            return rebuild();
+        }
+        if (asOriginal && now == m_record.originalHash) {
+            return outcome(m_path, RestoreOutcome::alreadyOriginal);
+        }
+        return outcome(m_path, RestoreOutcome::changed, "changed since the run, left alone");
+    }
+
+private:
+    // Folder by folder from the start directory, never following a link.
+    std::error_code openFile() {
+        std::string_view rest = m_record.path;
+        int directory = m_startFd;
+        for (std::size_t slash = rest.find('/'); slash != std::string_view::npos;
+             slash = rest.find('/')) {
+            FileHandle next(m_fileSystem);
+            FileStatus status;
+            const std::string name(rest.substr(0, slash));
+            if (const auto error =
+                    m_fileSystem.openSubdirectory(directory, name, next.fd, status)) {
+                return error;
+            }
+            std::swap(next.fd, m_directory.fd);
+            directory = m_directory.fd;
+            rest.remove_prefix(slash + 1);
+        }
+        m_name = rest;
+        m_directoryFd = directory;
+        return m_fileSystem.openAt(directory, m_name, false, m_file.fd, m_status);
+    }
+
+    RestoreResult fail(std::string message) {
+        return outcome(m_path, RestoreOutcome::failed, std::move(message));
+    }
+
+    RestoreResult rebuild() {
+        for (const auto& kept : m_record.ranges) {
+            if (kept.dataOffset + kept.range.length > m_data.size) {
+                return fail("kept bytes missing from the data file, left alone");
+            }
+        }
+        const char* temporaryName =
+            m_record.kind == FileKind::mp3 ? id3TemporaryName : playlistTemporaryName;
+        AtomicReplacement replacement(m_fileSystem, m_directoryFd, m_name, temporaryName, m_file.fd,
+                                      m_status);
+        AtomicReplacement::Failure failure;
+        // As a run does: a program writing the file keeps it, and one that opens it for writing
+        // before the rename makes the restore give way.
+        const std::error_code lease = m_fileSystem.takeLease(m_file.fd, LeaseKind::read);
+        if (lease == std::errc::resource_unavailable_try_again) {
+            failure.stage = AtomicReplacement::Stage::inUse;
+            failure.error = EngineError::inUse;
+            return replacementFailure(failure);
+        }
+        if (!lease) {
+            replacement.guardWithLease();
+        }
+        if (!replacement.create(failure)) {
+            return replacementFailure(failure);
+        }
+        if (const auto error = writeOriginal(replacement.fd())) {
+            return fail(ioErrorText(error) + ", left alone");
+        }
+        Digest rebuilt;
+        if (const auto error =
+                hashFile(m_fileSystem, replacement.fd(), m_record.originalSize, rebuilt)) {
+            return fail(ioErrorText(error) + ", left alone");
+        }
+        if (rebuilt != m_record.originalHash) {
+            return fail("kept bytes do not rebuild the original, left alone");
+        }
+        if (!replacement.commit(failure)) {
+            return replacementFailure(failure);
+        }
+        if (const auto error = m_fileSystem.syncDirectory(m_directoryFd)) {
+            return fail("restored, but its folder could not be flushed: " + ioErrorText(error));
+        }
+        return outcome(m_path, RestoreOutcome::restored);
+    }
+
+    // The kept ranges at their offsets, the file's present bytes in the gaps between them.
+    std::error_code writeOriginal(int to) {
+        std::uint64_t from = 0;
+        std::uint64_t at = 0;
+        for (const auto& kept : m_record.ranges) {
+            const std::uint64_t gap = kept.range.offset - at;
+            if (const auto error = copy(m_file.fd, from, gap, to, at)) {
+                return error;
+            }
+            from += gap;
+            at += gap;
+            if (const auto error = copy(m_dataFd, kept.dataOffset, kept.range.length, to, at)) {
+                return error;
+            }
+            at += kept.range.length;
+        }
+        return copy(m_file.fd, from, m_record.originalSize - at, to, at);
+    }
+
+    std::error_code copy(int from, std::uint64_t offset, std::uint64_t length, int to,
+                         std::uint64_t toOffset) {
+        return length == 0 ? std::error_code{}
+                           : m_fileSystem.copyRange(from, offset, length, to, toOffset);
+    }
+
+    RestoreResult replacementFailure(const AtomicReplacement::Failure& failure) {
+        if (failure.stage == AtomicReplacement::Stage::changed) {
+            return outcome(m_path, RestoreOutcome::changed,
+                           "changed by another program meanwhile, left alone");
+        }
+        const std::string refusal = refusalText(m_path, failure);
+        return fail(refusal.empty() ? ioErrorText(failure.error) + ", left alone" : refusal);
+    }
+
+    FileSystem& m_fileSystem;
+    int m_startFd;
+    int m_dataFd;
+    const FileStatus& m_data;
+    const ManifestRecord& m_record;
+    std::string m_path;
+    FileHandle m_directory;
+    FileHandle m_file;
+    int m_directoryFd = -1;
+    std::string m_name;
+    FileStatus m_status;
+};
+
+}  // namespace
+
+bool RestoreReport::allRestored() const {
+    if (!error.empty()) {
+        return false;
+    }
+    for (const auto& result : results) {
+        if (result.outcome != RestoreOutcome::restored &&
+            result.outcome != RestoreOutcome::alreadyOriginal) {
+            return false;
+        }
+    }
+    return true;
+}
+
+RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory) {
+    RestoreReport report;
+    FileHandle run(fileSystem);
+    FileStatus runStatus;
+    if (const auto error = fileSystem.openStartDirectory(runDirectory, run.fd, runStatus)) {
+        report.error = runDirectory + " - cannot be opened: " + ioErrorText(error);
+        return report;
+    }
+    const std::string manifestPath =
+        withTrailingSlash(runDirectory) + std::string(manifestFileName);
+    std::string text;
+    if (const auto error = readWhole(fileSystem, run.fd, std::string(manifestFileName), text)) {
+        report.error = manifestPath + " - cannot be read: " + ioErrorText(error);
+        return report;
+    }
+    Manifest manifest;
+    ManifestError parseError;
+    if (!parseManifest(text, manifest, parseError)) {
+        report.error =
+            manifestPath + ":" + std::to_string(parseError.line) + ": " + parseError.message;
+        return report;
+    }
+    report.unfinishedTail = manifest.unfinishedTail;
+    FileHandle data(fileSystem);
+    FileStatus dataStatus;
+    if (const auto error =
+            fileSystem.openAt(run.fd, manifest.header.dataFile, false, data.fd, dataStatus)) {
+        report.error = withTrailingSlash(runDirectory) + manifest.header.dataFile +
+                       " - cannot be opened: " + ioErrorText(error);
+        return report;
+    }
+    const std::string& startDirectory = manifest.header.startDirectory;
+    FileHandle start(fileSystem);
+    FileStatus startStatus;
+    if (const auto error = fileSystem.openStartDirectory(startDirectory, start.fd, startStatus)) {
+        report.error = startDirectory + " - cannot be opened: " + ioErrorText(error);
+        return report;
+    }
+    for (const auto& record : manifest.records) {
+        RecordRestore restore(fileSystem, start.fd, data.fd, dataStatus, record,
+                              withTrailingSlash(startDirectory) + record.path);
+        RestoreResult result = restore.run();
+        result.kind = record.kind;
+        for (const auto& kept : record.ranges) {
+            result.startPutBack = result.startPutBack || kept.range.offset == 0;
+            result.endPutBack =
+                result.endPutBack || kept.range.offset + kept.range.length == record.originalSize;
+        }
+        report.results.push_back(std::move(result));
+    }
+    return report;
+}
+
+}  // namespace tagsnip::undo

@@ -1,0 +1,227 @@
+#include "undo/removed_bytes_keeper.h"
+#include "undo/restore_run.h"
+
+#include "support/mp3_bytes.h"
+#include "support/temp_dir.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace tagsnip::undo {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+const char* const outcomeNames[] = {"restored", "alreadyOriginal", "changed", "missing", "failed"};
+
+}  // namespace
+
+void PrintTo(RestoreOutcome outcome, std::ostream* out) {
+    *out << outcomeNames[static_cast<int>(outcome)];
+}
+
+namespace {
+
+// Fails writes to the data file while full is set, as a full disk would.
+class FillingFileSystem final : public FileSystem {
+public:
+    bool full = false;
+    bool refuseCreate = false;
+
+    std::error_code write(int fd, const void* data, std::size_t length,
+                          std::uint64_t offset) override {
+        if (full && offset > 0) {
+            (void)FileSystem::write(fd, data, length / 2, offset);
+            return std::make_error_code(std::errc::no_space_on_device);
+        }
+        return FileSystem::write(fd, data, length, offset);
+    }
+    std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
+                                    bool& named) override {
+        return refuseCreate ? std::make_error_code(std::errc::permission_denied)
+                            : FileSystem::createTemporary(directory, fallbackName, fd, named);
+    }
+};
+
+// Public: the restore scenarios act on the fixture from outside.
+class KeepTest : public ::testing::Test {
+public:
+    KeepTest() {
+        test::makeDirectory(dir / "music");
+        test::makeDirectory(dir / "music/Album");
+        test::makeDirectory(dir / "keep");
+        writeFile(mp3Path(), original);
+        writeFile(dir / "music/car.m3u", playlist);
+    }
+
+    std::string mp3Path() const { return dir / "music/Album/01 Track.mp3"; }
+    std::string stripped() const { return original.substr(v2.size(), audio.size()); }
+
+    std::unique_ptr<RemovedBytesKeeper> openKeeper(const std::string& keep) {
+        std::string message;
+        auto keeper = RemovedBytesKeeper::open(fileSystem, keep, dir / "music", message);
+        EXPECT_EQ(keeper == nullptr, !message.empty()) << message;
+        return keeper;
+    }
+
+    std::error_code keepMp3(RemovedBytesKeeper& keeper) {
+        const int fd = ::open(mp3Path().c_str(), O_RDONLY | O_CLOEXEC);
+        const std::vector<ByteRange> ranges{{0, v2.size()}, {original.size() - 128, 128}};
+        const auto error = keeper.keepMp3(fd, "Album/01 Track.mp3", original.size(), ranges);
+        ::close(fd);
+        return error;
+    }
+
+    // Keeps both files and strips them as a run would.
+    std::string keepAndStrip() {
+        auto keeper = openKeeper(dir / "keep");
+        EXPECT_FALSE(keepMp3(*keeper));
+        EXPECT_FALSE(keeper->keepPlaylist("car.m3u", playlist, "a.mp3\n"));
+        EXPECT_FALSE(keeper->flush());
+        writeFile(mp3Path(), stripped());
+        writeFile(dir / "music/car.m3u", "a.mp3\n");
+        return keeper->runPath();
+    }
+
+    test::TempDir dir;
+    FillingFileSystem fileSystem;
+    const std::string v2 = test::id3v2Tag(2000);
+    const std::string audio = test::mpegAudio(40);
+    const std::string original = v2 + audio + test::id3v1Tag("Kept");
+    const std::string playlist = "#EXTM3U\n#EXTINF:1,A\na.mp3\n";
+};
+
+struct Scenario {
+    const char* name;
+    std::function<void(KeepTest&, const std::string& run)> between;
+    RestoreOutcome outcome;
+    // What the MP3 holds afterwards: "original", "stripped", or the bytes themselves.
+    std::string content;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
+class RestoreTest : public KeepTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(RestoreTest, RestoresOnlyWhatIsAsTheRunLeftIt) {
+    const Scenario& scenario = GetParam();
+    const std::string run = keepAndStrip();
+    scenario.between(*this, run);
+
+    const RestoreReport report = restoreRun(fileSystem, run);
+    ASSERT_EQ(report.error, "");
+    ASSERT_EQ(report.results.size(), 2u);
+    const RestoreResult& mp3 = report.results[0];
+    EXPECT_EQ(mp3.path, dir / "music/Album/01 Track.mp3");
+    EXPECT_EQ(mp3.outcome, scenario.outcome) << mp3.message;
+    // The playlist is restored alongside; on the second restore it too is already original.
+    EXPECT_EQ(report.results[1].outcome, scenario.outcome == RestoreOutcome::alreadyOriginal
+                                             ? RestoreOutcome::alreadyOriginal
+                                             : RestoreOutcome::restored);
+    EXPECT_EQ(readFile(dir / "music/car.m3u"), playlist);
+    const bool restored = scenario.outcome == RestoreOutcome::restored ||
+                          scenario.outcome == RestoreOutcome::alreadyOriginal;
+    EXPECT_EQ(report.allRestored(), restored);
+    EXPECT_EQ(mp3.message.empty(), restored);
+    const std::string expected = scenario.content == "original"   ? original
+                                 : scenario.content == "stripped" ? stripped()
+                                                                  : scenario.content;
+    const bool missing = scenario.outcome == RestoreOutcome::missing;
+    EXPECT_EQ(test::listNames(dir / "music/Album"), missing ? "" : "01 Track.mp3");
+    if (!missing) {
+        EXPECT_TRUE(readFile(mp3Path()) == expected);
+    }
+}
+
+void corruptKeptByte(const std::string& run) {
+    std::string data = readFile(run + "/kept.data");
+    data[100] ^= 1;
+    writeFile(run + "/kept.data", data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decisions, RestoreTest,
+    ::testing::Values(
+        Scenario{"restored", [](KeepTest&, const std::string&) {}, RestoreOutcome::restored,
+                 "original"},
+        Scenario{"secondRestore",
+                 [](KeepTest& test, const std::string& run) {
+                     ASSERT_TRUE(restoreRun(test.fileSystem, run).allRestored());
+                 },
+                 RestoreOutcome::alreadyOriginal, "original"},
+        Scenario{"changedSince",
+                 [](KeepTest& test, const std::string&) {
+                     writeFile(test.mp3Path(), "re-tagged by someone else");
+                 },
+                 RestoreOutcome::changed, "re-tagged by someone else"},
+        Scenario{"deleted",
+                 [](KeepTest& test, const std::string&) { ::unlink(test.mp3Path().c_str()); },
+                 RestoreOutcome::missing, ""},
+        // Found through the link, the file would look untouched: the link is never followed.
+        Scenario{"folderReplacedByLink",
+                 [](KeepTest& test, const std::string&) {
+                     ::rename((test.dir / "music/Album").c_str(), (test.dir / "moved").c_str());
+                     ::symlink((test.dir / "moved").c_str(), (test.dir / "music/Album").c_str());
+                 },
+                 RestoreOutcome::changed, "stripped"},
+        Scenario{"keptBytesCorrupted",
+                 [](KeepTest&, const std::string& run) { corruptKeptByte(run); },
+                 RestoreOutcome::failed, "stripped"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
+    ASSERT_EQ(::symlink((dir / "music/Album").c_str(), (dir / "link").c_str()), 0);
+    for (const std::string& keep : {dir / "music", dir / "music/Album", dir / "link"}) {
+        std::string message;
+        EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, keep, dir / "music", message), nullptr);
+        EXPECT_NE(message.find("inside the folder being cleaned"), std::string::npos) << keep;
+    }
+    EXPECT_EQ(test::listNames(dir / "music/Album"), "01 Track.mp3");
+    // A missing keep folder inside the tree is refused before it is made.
+    std::string message;
+    EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "music/new/keep", dir / "music", message),
+              nullptr);
+    EXPECT_EQ(test::listNames(dir / "music"), "Album car.m3u");
+}
+
+TEST_F(KeepTest, AnUnwritableKeepFolderFailsAtOpeningAndLeavesNothing) {
+    fileSystem.refuseCreate = true;
+    std::string message;
+    EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "keep", dir / "music", message), nullptr);
+    EXPECT_NE(message.find("File access denied"), std::string::npos) << message;
+    EXPECT_EQ(test::listNames(dir / "keep"), "");
+    fileSystem.refuseCreate = false;
+    EXPECT_NE(RemovedBytesKeeper::open(fileSystem, dir / "absent/keep", dir / "music", message),
+              nullptr)
+        << message;
+}
+
+TEST_F(KeepTest, AFullDiskKeepsNeitherBytesNorRecordOfThatFile) {
+    auto keeper = openKeeper(dir / "keep");
+    const std::string run = keeper->runPath();
+    const std::string header = readFile(run + "/manifest.txt");
+    fileSystem.full = true;
+    EXPECT_EQ(keepMp3(*keeper), std::errc::no_space_on_device);
+    EXPECT_EQ(readFile(run + "/manifest.txt"), header);
+    EXPECT_EQ(readFile(run + "/kept.data"), "");
+
+    fileSystem.full = false;
+    ASSERT_FALSE(keepMp3(*keeper));
+    ASSERT_FALSE(keeper->flush());
+    EXPECT_TRUE(readFile(run + "/kept.data") == v2 + original.substr(original.size() - 128));
+    writeFile(mp3Path(), stripped());
+    const RestoreReport report = restoreRun(fileSystem, run);
+    ASSERT_EQ(report.results.size(), 1u);
+    EXPECT_EQ(report.results[0].outcome, RestoreOutcome::restored) << report.results[0].message;
+    EXPECT_TRUE(readFile(mp3Path()) == original);
+}
+
+}  // namespace
+}  // namespace tagsnip::undo
