@@ -25,7 +25,7 @@ std::error_code inUseWhenLeased(std::error_code error) {
 // The file is opened for reading only: most files are only looked at, and one that is changed
 // gets a descriptor for writing only when it is cut in place.
 struct Id3Work::OpenFile {
-    enum class Lease { notTaken, held, unavailable };
+    enum class Lease { notTaken, held, refused, unavailable };
 
     const FileLocation& location;
     bool readOnly;
@@ -70,6 +70,9 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     if (error) {
         reportError(file, couldNotOpenText(file.path(), error));
         return result;
+    }
+    if (m_options.allTags() || m_options.remove1() || m_options.remove2()) {
+        takeLeaseBeforeReading(file);
     }
     if (m_options.allTags()) {
         removeEveryTag(file);
@@ -190,18 +193,36 @@ Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* heade
     return replaceWith(file, keepFrom, contentEnd, "ID3v2");
 }
 
-// The first change to a file: a read lease can be had only while nobody has the file open for
-// writing, and keeps it so until we let go. Returns false after reporting the file in use.
-bool Id3Work::claim(OpenFile& file) {
-    if (file.lease != OpenFile::Lease::notTaken) {
-        return true;
-    }
+// A read lease can be had only while nobody has the file open for writing, and keeps it so
+// until we let go. It is taken before the tags are read, so that what they say about the file
+// still holds when it is changed; a write that came before it is in what is read, and the
+// status is taken anew. Being refused one matters only once a change is due.
+void Id3Work::takeLeaseBeforeReading(OpenFile& file) {
     const std::error_code error = m_fileSystem.takeLease(file.fd(), LeaseKind::read);
     if (error == std::errc::resource_unavailable_try_again) {
+        file.lease = OpenFile::Lease::refused;
+        return;
+    }
+    if (error) {
+        file.lease = OpenFile::Lease::unavailable;
+        return;
+    }
+    file.lease = OpenFile::Lease::held;
+    FileStatus now;
+    if (!m_fileSystem.statusOf(file.fd(), now)) {
+        file.status = now;
+    }
+}
+
+// The first change to a file. Returns false after reporting the file in use.
+bool Id3Work::claim(OpenFile& file) {
+    if (file.lease == OpenFile::Lease::notTaken) {
+        takeLeaseBeforeReading(file);
+    }
+    if (file.lease == OpenFile::Lease::refused) {
         reportIoError(file, EngineError::inUse);
         return false;
     }
-    file.lease = error ? OpenFile::Lease::unavailable : OpenFile::Lease::held;
     return true;
 }
 

@@ -48,6 +48,7 @@ private:
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
     void removeEveryTag(OpenFile& file);
+    void takeLeaseBeforeReading(OpenFile& file);
     bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
