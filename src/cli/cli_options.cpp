@@ -43,10 +43,9 @@ const char* const cliUsageText =
     "In paths and errors a backslash is written \\\\, TAB \\t, line feed \\n, carriage\n"
     "return \\r, and any other control byte or byte that is not UTF-8 \\xHH.\n"
     "\n"
-    "Exit status: 0 done, 1 at least one file could not be handled or standard output could\n"
-    "not be written or restored, 2 bad usage, directory not found or DIR refused, 128+N stopped by "
-    "signal N (130\n"
-    "Ctrl+C, 129 SIGHUP, 143 SIGTERM) after the file at hand.\n";
+    "Exit status: 0 done, 1 at least one file could not be handled or restored, or standard\n"
+    "output could not be written, 2 bad usage, directory not found or DIR refused, 128+N\n"
+    "stopped by signal N (130 Ctrl+C, 129 SIGHUP, 143 SIGTERM) after the file at hand.\n";
 
 namespace {
 
