@@ -64,6 +64,8 @@ done
 MID3V2_FSYNC = ("find \"$1\" -name '*.mp3' -print0 | xargs -0 mid3v2 --delete-all && "
                 "find \"$1\" -name '*.mp3' -print0 | xargs -0 sync")
 NEIGHBOUR_TOOLS = ["tagsnip-cli", "mid3v2 + fsync"]
+KID3_EACH_FOLDER = ("find \"$1\" -name '*.mp3' -printf '%h\\0' | sort -zu | xargs -0 -I{} "
+                    "kid3-cli -c 'select all' -c 'remove 1' -c 'remove 2' -c 'remove 3' -c save {}")
 
 
 def xargs(*command):
@@ -77,9 +79,9 @@ def command_for(tool, work, args):
     if tool == "tagsnip-cli -a":
         return [args.cli, "-s", "-a", work]
     if tool == "kid3-cli":
-        # Tag 1 is ID3v1, 2 ID3v2, 3 the third tag kind (APE for MP3); one folder.
-        return ["kid3-cli", "-c", "select all", "-c", "remove 1", "-c", "remove 2", "-c",
-                "remove 3", "-c", "save", work]
+        # Tag 1 is ID3v1, 2 ID3v2, 3 the third tag kind (APE for MP3). kid3-cli works on one
+        # folder and does not descend: it is run once in each folder that holds MP3 files.
+        return ["sh", "-c", KID3_EACH_FOLDER, "sh", work]
     if tool == "tagsnip-cli keep":
         return [args.cli, "-s", "-t1", "-t2", "--keep-removed", work + ".kept", work]
     if tool == "tagsnip-cli (other build)":
