@@ -372,7 +372,10 @@ std::string extraTagKinds(const TagLayout& layout) {
     for (std::size_t i = 0; i < tagKindCount; ++i) {
         const auto kind = static_cast<TagKind>(i);
         if (isExtraTagKind(layout, kind)) {
-            list += (list.empty() ? "" : ",") + std::string(tagKindName(kind));
+            if (!list.empty()) {
+                list += ',';
+            }
+            list += tagKindName(kind);
         }
     }
     return list.empty() ? "-" : list;
