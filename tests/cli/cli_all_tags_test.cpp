@@ -66,7 +66,10 @@ void expectRow(const CorpusFile& file, Expected& expected) {
     for (std::size_t i = 0; i < tagKindCount; ++i) {
         const unsigned shown = i == v1 || i == v2 ? 1 : 0;
         if (counts[i] > shown) {
-            kinds += (kinds.empty() ? "" : ",") + std::string(tagKindName(static_cast<TagKind>(i)));
+            if (!kinds.empty()) {
+                kinds += ',';
+            }
+            kinds += tagKindName(static_cast<TagKind>(i));
             ++expected.kindFiles[i];
         }
     }
