@@ -42,7 +42,7 @@ void appendRecord(int fd) {
     ASSERT_EQ(write(fd, record.data(), record.size()), static_cast<ssize_t>(record.size()));
 }
 
-constexpr off_t updateOffset = 1 << 20;
+constexpr off_t updateOffset = 64 << 10;
 
 // The same bytes written over the file at updateOffset, as the update of a program that keeps
 // the size.
@@ -61,20 +61,21 @@ void updateInPlace(int fd) {
     futimens(fd, times);
 }
 
-// Another program that opens the file for writing the moment the run opens it, so that its open
-// falls into the run's work on the file.
-class WriterOnOpen {
+// Another program that opens the file for writing the moment the run touches trigger (opens the
+// file, or writes the copy), so that its open falls into the run's work on the file.
+class WriterOnTouch {
 public:
-    WriterOnOpen(const std::string& directory, const std::string& name, bool keepsSize) {
+    WriterOnTouch(const std::string& directory, const std::string& name, bool keepsSize,
+                  const std::string& trigger, std::uint32_t events) {
         m_watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        inotify_add_watch(m_watch, directory.c_str(), IN_OPEN);
-        m_thread = std::thread([this, path = directory + name, name, keepsSize] {
+        inotify_add_watch(m_watch, directory.c_str(), events);
+        m_thread = std::thread([this, path = directory + name, trigger, keepsSize] {
             // Once stopped, an open already queued is still answered: a run faster than this
             // thread is met by a late writer instead.
             for (bool stopping = false; !stopping;) {
                 stopping = m_stop.load();
                 if (visitNamedEvents(m_watch, stopping ? 0 : 20,
-                                     [&](const char* opened) { return name == opened; })) {
+                                     [&](const char* touched) { return trigger == touched; })) {
                     const int fd =
                         open(path.c_str(), O_WRONLY | O_CLOEXEC | (keepsSize ? 0 : O_APPEND));
                     if (keepsSize) {
@@ -88,13 +89,13 @@ public:
             }
         });
     }
-    ~WriterOnOpen() {
+    ~WriterOnTouch() {
         m_stop = true;
         m_thread.join();
         close(m_watch);
     }
-    WriterOnOpen(const WriterOnOpen&) = delete;
-    WriterOnOpen& operator=(const WriterOnOpen&) = delete;
+    WriterOnTouch(const WriterOnTouch&) = delete;
+    WriterOnTouch& operator=(const WriterOnTouch&) = delete;
 
 private:
     int m_watch = -1;
@@ -174,7 +175,7 @@ struct SharedAccess : ::testing::TestWithParam<Case> {
     std::optional<Identity> identity;
     std::string skip;
     std::vector<std::unique_ptr<Mount>> mounts;
-    std::unique_ptr<WriterOnOpen> writer;
+    std::unique_ptr<WriterOnTouch> writer;
     int heldFd = -1;
 
     void SetUp() override {
@@ -261,7 +262,12 @@ Case writerDuringCopy(const char* name, bool onExfat) {
                     t.skip = "needs exfatprogs and exfat-fuse";
                 }
                 t.add("big.mp3", Tags::v2, 24 << 20);
-                t.writer = std::make_unique<WriterOnOpen>(t.root, "big.mp3", onExfat);
+                // exFAT through FUSE has no unnamed files: the copy goes to a named one, and the
+                // update comes once the copy has passed the bytes it changes.
+                t.writer = onExfat ? std::make_unique<WriterOnTouch>(t.root, "big.mp3", true,
+                                                                     "ID3_TEMP.$$$", IN_MODIFY)
+                                   : std::make_unique<WriterOnTouch>(t.root, "big.mp3", false,
+                                                                     "big.mp3", IN_OPEN);
                 return strip(t.root);
             },
             [onExfat](SharedAccess& t, const CliResult& result) {
