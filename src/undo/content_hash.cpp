@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace tagsnip::undo {
@@ -166,18 +167,22 @@ std::error_code hashFile(FileSystem& fileSystem, int fd, std::uint64_t size,
         return std::make_error_code(std::errc::invalid_argument);
     }
     OnePass pass(cut, sink);
-    std::string buffer(readBufferSize, '\0');
+    // Sized to the file and left uninitialised: most files are small, and a buffer cleared for
+    // nothing costs more than hashing them.
+    const auto bufferSize =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 1, readBufferSize));
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
     for (std::uint64_t at = 0; at < size;) {
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - at, readBufferSize));
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - at, bufferSize));
         std::size_t got = 0;
-        if (const auto error = fileSystem.readAt(fd, buffer.data(), wanted, at, got)) {
+        if (const auto error = fileSystem.readAt(fd, buffer.get(), wanted, at, got)) {
             return error;
         }
         if (got < wanted) {
             return EngineError::readBeyondEnd;
         }
-        if (const auto error = pass.take(std::string_view(buffer.data(), got))) {
+        if (const auto error = pass.take(std::string_view(buffer.get(), got))) {
             return error;
         }
         at += got;
