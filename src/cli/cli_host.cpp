@@ -1,6 +1,6 @@
 #include "cli_host.h"
 
-#include "escaping.h"
+#include "engine/line_escaping.h"
 
 namespace tagsnip::cli {
 

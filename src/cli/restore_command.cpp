@@ -1,6 +1,6 @@
 #include "restore_command.h"
 
-#include "escaping.h"
+#include "engine/line_escaping.h"
 
 #include "engine/file_system.h"
 #include "undo/restore_run.h"

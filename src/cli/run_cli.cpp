@@ -2,7 +2,7 @@
 
 #include "cli_host.h"
 #include "cli_options.h"
-#include "escaping.h"
+#include "engine/line_escaping.h"
 #include "progress_line.h"
 #include "restore_command.h"
 

@@ -1,6 +1,6 @@
 #include "manifest.h"
 
-#include "line_escaping.h"
+#include "engine/line_escaping.h"
 
 #include <charconv>
 
@@ -138,11 +138,11 @@ public:
         if (!m_fields.keyed("hash", hash) || hash != hashName) {
             return fail("unsupported hash " + std::string(hash));
         }
-        if (!m_fields.keyed("data", data) || !unescapeField(data, header.dataFile) ||
+        if (!m_fields.keyed("data", data) || !unescapeLine(data, header.dataFile) ||
             !validPlainName(header.dataFile)) {
             return fail("expected data= with a file name");
         }
-        if (!m_fields.keyed("start", start, true) || !unescapeField(start, header.startDirectory) ||
+        if (!m_fields.keyed("start", start, true) || !unescapeLine(start, header.startDirectory) ||
             !header.startDirectory.starts_with('/')) {
             return fail("expected start= with an absolute directory");
         }
@@ -161,7 +161,7 @@ public:
             return false;
         }
         std::string_view path;
-        if (!m_fields.keyed("path", path, true) || !unescapeField(path, record.path)) {
+        if (!m_fields.keyed("path", path, true) || !unescapeLine(path, record.path)) {
             return fail("expected path= with an escaped path");
         }
         const std::string problem = recordProblem(record);
@@ -206,8 +206,8 @@ private:
 
 std::string headerLine(const ManifestHeader& header) {
     return std::string(manifestFormat) + " " + std::to_string(manifestVersion) +
-           " hash=" + std::string(hashName) + " data=" + escapeField(header.dataFile) +
-           " start=" + escapeField(header.startDirectory) + "\n";
+           " hash=" + std::string(hashName) + " data=" + escapeForLine(header.dataFile) +
+           " start=" + escapeForLine(header.startDirectory) + "\n";
 }
 
 std::string recordLine(const ManifestRecord& record) {
@@ -219,7 +219,7 @@ std::string recordLine(const ManifestRecord& record) {
                 std::to_string(kept.range.length) + ":" + kept.hash.hex() + "@" +
                 std::to_string(kept.dataOffset);
     }
-    return line + " path=" + escapeField(record.path) + "\n";
+    return line + " path=" + escapeForLine(record.path) + "\n";
 }
 
 std::string recordProblem(const ManifestRecord& record) {

@@ -21,7 +21,7 @@ namespace tagsnip::undo {
 // as the run left it; each cut is offset+length in the original, the hash of the removed bytes,
 // and where they start in the data file. A playlist has a single cut: its whole original text.
 // Paths are relative to the start directory; they and the start directory are escaped as
-// escapeField does, and run to the end of the line.
+// escapeForLine does, and run to the end of the line.
 inline constexpr std::string_view manifestFormat = "tagsnip-kept-bytes";
 inline constexpr int manifestVersion = 1;
 inline constexpr std::string_view manifestFileName = "manifest.txt";

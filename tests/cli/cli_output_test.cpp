@@ -1,5 +1,5 @@
-#include "cli/escaping.h"
 #include "cli/run_cli.h"
+#include "engine/line_escaping.h"
 #include "support/mp3_bytes.h"
 #include "support/temp_dir.h"
 

@@ -77,13 +77,13 @@ void PrintTo(const Layout& layout, std::ostream* out) {
     *out << layout.name;
 }
 
-struct BlockSpec {
+struct BlockBytes {
     std::string bytes;
     std::optional<TagKind> kind;
 };
 
-const BlockSpec& spec(Block block) {
-    static const std::map<Block, BlockSpec> specs = {
+const BlockBytes& blockEntry(Block block) {
+    static const std::map<Block, BlockBytes> blocks = {
         {Block::id3v2, {id3v2Tag(200), TagKind::id3v2}},
         {Block::id3v2WithFooter, {appendedId3v2Tag(120), TagKind::id3v2}},
         {Block::padding, {std::string(64, '\0'), std::nullopt}},
@@ -96,15 +96,15 @@ const BlockSpec& spec(Block block) {
         {Block::extendedId3v1, {extendedId3v1Tag(), TagKind::id3v1Extended}},
         {Block::id3v1, {id3v1Tag(), TagKind::id3v1}},
     };
-    return specs.at(block);
+    return blocks.at(block);
 }
 
 std::string blockBytes(Block block) {
-    return spec(block).bytes;
+    return blockEntry(block).bytes;
 }
 
 std::optional<TagKind> blockKind(Block block) {
-    return spec(block).kind;
+    return blockEntry(block).kind;
 }
 
 std::string buildFile(const Layout& layout, const std::string& audio) {

@@ -1,5 +1,5 @@
 #include "undo/manifest.h"
-#include "undo/line_escaping.h"
+#include "engine/line_escaping.h"
 
 #include <gtest/gtest.h>
 
@@ -15,19 +15,19 @@ TEST(LineEscapingTest, EveryByteButNulSurvivesTheRoundTrip) {
         all,        "Björk – Jóga.mp3", "a\\b\tc\nd\re", "\xc2\x9b[31m", "\xed\xa0\x80 surrogate",
         "trailing "};
     for (const auto& name : names) {
-        const std::string escaped = escapeField(name);
+        const std::string escaped = escapeForLine(name);
         EXPECT_EQ(escaped.find_first_of(std::string("\n\r\t\x1b\x7f", 5)), std::string::npos);
         std::string back;
-        ASSERT_TRUE(unescapeField(escaped, back)) << escaped;
+        ASSERT_TRUE(unescapeLine(escaped, back)) << escaped;
         EXPECT_EQ(back, name);
     }
-    EXPECT_EQ(escapeField("Björk\t\xff"), "Björk\\t\\xff");
+    EXPECT_EQ(escapeForLine("Björk\t\xff"), "Björk\\t\\xff");
 }
 
 TEST(LineEscapingTest, RefusesWhatEscapingNeverWrites) {
     std::string bytes;
     for (const char* text : {"\\", "a\\q", "\\x0", "\\x00", "\\xg1", "raw\ttab"}) {
-        EXPECT_FALSE(unescapeField(text, bytes)) << text;
+        EXPECT_FALSE(unescapeLine(text, bytes)) << text;
     }
 }
 

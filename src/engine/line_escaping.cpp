@@ -1,6 +1,6 @@
 #include "line_escaping.h"
 
-namespace tagsnip::undo {
+namespace tagsnip {
 namespace {
 
 bool isContinuation(unsigned char byte) {
@@ -40,6 +40,7 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
     return length;
 }
 
+// Terminals act on C1 controls too: U+009B alone starts an escape sequence on some of them.
 bool isC1Control(std::string_view sequence) {
     return sequence.size() == 2 && static_cast<unsigned char>(sequence[0]) == 0xc2 &&
            static_cast<unsigned char>(sequence[1]) < 0xa0;
@@ -131,7 +132,7 @@ std::size_t takeEscape(std::string_view text, std::string& bytes) {
 
 }  // namespace
 
-std::string escapeField(std::string_view bytes) {
+std::string escapeForLine(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size());
     std::size_t i = 0;
@@ -157,7 +158,7 @@ std::string escapeField(std::string_view bytes) {
     return text;
 }
 
-bool unescapeField(std::string_view text, std::string& bytes) {
+bool unescapeLine(std::string_view text, std::string& bytes) {
     bytes.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (isControl(static_cast<unsigned char>(text[i]))) {
@@ -176,4 +177,4 @@ bool unescapeField(std::string_view text, std::string& bytes) {
     return true;
 }
 
-}  // namespace tagsnip::undo
+}  // namespace tagsnip
