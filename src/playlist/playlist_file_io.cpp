@@ -18,6 +18,7 @@ std::error_code PlaylistFile::read(std::string& bytes) {
                                                m_file.fd, m_status)) {
         return error;
     }
+    takeLease();
     // The size is only a first guess: a file that grew since is still read to its end.
     bytes.assign(static_cast<std::size_t>(m_status.size) + readChunk, '\0');
     std::size_t filled = 0;
@@ -42,16 +43,25 @@ std::error_code PlaylistFile::read(std::string& bytes) {
     return {};
 }
 
+// Before the text is read, so that what is cleaned is what the file holds when it is replaced;
+// a write that came before it is in what is read, and the status is taken anew.
+void PlaylistFile::takeLease() {
+    m_lease = m_fileSystem.takeLease(m_file.fd, LeaseKind::read);
+    FileStatus now;
+    if (!m_lease && !m_fileSystem.statusOf(m_file.fd, now)) {
+        m_status = now;
+    }
+}
+
 bool PlaylistFile::replace(std::string_view bytes, AtomicReplacement::Failure& failure) {
     AtomicReplacement replacement(m_fileSystem, m_location.directoryFd, m_location.name,
                                   playlistTemporaryName, m_file.fd, m_status);
-    const std::error_code lease = m_fileSystem.takeLease(m_file.fd, LeaseKind::read);
-    if (lease == std::errc::resource_unavailable_try_again) {
+    if (m_lease == std::errc::resource_unavailable_try_again) {
         failure.stage = AtomicReplacement::Stage::inUse;
         failure.error = EngineError::inUse;
         return false;
     }
-    if (!lease) {
+    if (!m_lease) {
         replacement.guardWithLease();
     }
     if (const auto error = keepOriginal(bytes)) {

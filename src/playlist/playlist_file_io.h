@@ -28,6 +28,8 @@ public:
     std::error_code keepError() const { return m_keepError; }
 
 private:
+    void takeLease();
+
     FileSystem& m_fileSystem;
     const FileLocation& m_location;
     FileHandle m_file;
@@ -35,6 +37,9 @@ private:
     RemovalRecorder* m_recorder;
     std::string m_original;
     std::error_code m_keepError;
+    // How the read lease went: none, EAGAIN while another program has the file open for writing,
+    // or another error where leases are not to be had.
+    std::error_code m_lease;
 
     std::error_code keepOriginal(std::string_view cleaned);
 };
