@@ -6,6 +6,7 @@
 #include "engine/id3_header.h"
 #include "engine/id3_work.h"
 #include "engine/run_state.h"
+#include "fuzz_require.h"
 #include "support/recording_host.h"
 
 #include <dirent.h>
@@ -134,13 +135,6 @@ std::string readWhole(const std::string& path, mode_t& mode) {
     }
     close(fd);
     return bytes;
-}
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
 }
 
 }  // namespace

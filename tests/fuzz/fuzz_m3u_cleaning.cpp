@@ -1,6 +1,7 @@
 // Random playlists through the M3U cleaner: a rewrite keeps every line that does not begin with
 // "#", in order and byte for byte, ends each with CR LF, and is already clean itself.
 
+#include "fuzz_require.h"
 #include "playlist/m3u_cleaning.h"
 #include "playlist/playlist_lines.h"
 
@@ -13,13 +14,6 @@
 namespace {
 
 using namespace tagsnip::playlist;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 std::vector<std::string_view> linesOf(std::string_view bytes, bool keepHashLines) {
     std::vector<std::string_view> lines;

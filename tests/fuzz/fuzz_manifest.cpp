@@ -1,6 +1,7 @@
 // Random text through the manifest parser: it never crashes, and whatever it accepts is written
 // back by the writer into a manifest that parses to the same header and records.
 
+#include "fuzz_require.h"
 #include "undo/manifest.h"
 
 #include <cstdint>
@@ -11,13 +12,6 @@
 namespace {
 
 using namespace tagsnip::undo;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // numbered entries with a value, every other key of the file reads as before, and the changed
 // flag tells whether bytes changed.
 
+#include "fuzz_require.h"
 #include "playlist/playlist_lines.h"
 #include "playlist/pls_cleaning.h"
 #include "playlist/profile_text.h"
@@ -15,13 +16,6 @@
 namespace {
 
 using namespace tagsnip::playlist;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 bool isEntryMetadata(std::string_view name) {
     auto startsWith = [&](std::string_view prefix) {

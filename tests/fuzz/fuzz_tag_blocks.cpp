@@ -2,6 +2,7 @@
 // it, and what it keeps of a file without problems holds no further tag block.
 
 #include "engine/tag_blocks.h"
+#include "fuzz_require.h"
 #include "support/tag_layouts.h"
 
 #include <cstdint>
@@ -10,13 +11,6 @@
 #include <string>
 
 namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "violated: %s\n", what);
-        std::abort();
-    }
-}
 
 tagsnip::TagLayout parse(const std::string& file) {
     tagsnip::test::MemorySource source(file);
