@@ -148,15 +148,17 @@ bool AtomicReplacement::install(Failure& failure) {
             return fail(failure, Stage::rename, error);
         }
     }
-    // Right before the rename: a program that opened the file for writing since must find its
-    // writes in the file that the path names, and another program's newer version must win over
-    // ours.
+    // Right before the rename, and nothing but the rename after the lease check: a program that
+    // opens the file for writing before the rename must find its writes in the file that the
+    // path names, and another program's newer version must win over ours. No rename can be made
+    // to depend on the lease, so the window left is that one call.
+    FileStatus now;
+    const std::error_code statusError = m_fileSystem.statusAt(m_directoryFd, m_targetName, now);
     if (m_leased && !m_fileSystem.leaseHeld(m_originalFd)) {
         return fail(failure, Stage::inUse, EngineError::inUse);
     }
-    FileStatus now;
-    if (const auto error = m_fileSystem.statusAt(m_directoryFd, m_targetName, now)) {
-        return fail(failure, Stage::changed, error);
+    if (statusError) {
+        return fail(failure, Stage::changed, statusError);
     }
     if (!sameFileUnchanged(m_original, now)) {
         return fail(failure, Stage::changed, EngineError::changedMeanwhile);

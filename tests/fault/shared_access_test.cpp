@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -261,9 +262,16 @@ Case writerDuringCopy(const char* name, bool onExfat) {
                                            "mount.exfat-fuse", t.root, true)) {
                     t.skip = "needs exfatprogs and exfat-fuse";
                 }
-                t.add("big.mp3", Tags::v2, 24 << 20);
                 // exFAT through FUSE has no unnamed files: the copy goes to a named one, and the
-                // update comes once the copy has passed the bytes it changes.
+                // update comes once the copy is written. The files after it keep the run busy
+                // before its batch is committed, so that the update falls before the rename and
+                // not into the moment of the rename itself, which no check can guard. exfat-fuse
+                // lists the newest entry first, so they are made first.
+                for (int i = 0; onExfat && i < 8; ++i) {
+                    t.add("after" + std::to_string(i) + ".mp3", Tags::v2, 2 << 20);
+                }
+                t.add("big.mp3", Tags::v2, (onExfat ? 8 : 24) << 20);
+                std::rotate(t.files.begin(), t.files.end() - 1, t.files.end());
                 t.writer = onExfat ? std::make_unique<WriterOnTouch>(t.root, "big.mp3", true,
                                                                      "ID3_TEMP.$$$", IN_MODIFY)
                                    : std::make_unique<WriterOnTouch>(t.root, "big.mp3", false,
@@ -284,6 +292,11 @@ Case writerDuringCopy(const char* name, bool onExfat) {
                     << now.size();
                 if (left) {
                     t.expectOnlyLine(result.err, " - in use by another program, file not changed!");
+                }
+                for (std::size_t i = 1; i < t.files.size(); ++i) {
+                    // By content alone: exFAT has no modes to compare.
+                    EXPECT_TRUE(test::readFile(t.files[i].path) == t.files[i].stripped)
+                        << t.files[i].path;
                 }
             }};
 }
