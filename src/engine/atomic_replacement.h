@@ -26,6 +26,9 @@ public:
         attributes,
         copy,
         flush,
+        // A trailer already cut in place whose flush failed: the tag is gone, but perhaps not on
+        // the disk.
+        cutFlush,
         changed,
         inUse,
         rename,

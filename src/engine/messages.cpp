@@ -83,6 +83,12 @@ std::string replacementFailureText(const std::string& path,
     if (failure.stage == AtomicReplacement::Stage::rename) {
         return "Could not delete " + path + notRemoved;
     }
+    if (failure.stage == AtomicReplacement::Stage::cutFlush) {
+        const std::string removed =
+            tag == allTagsLabel ? " - Tags removed" : std::string(" - ") + tag + " Tag removed";
+        return "Could not flush " + path + " - " + ioErrorText(failure.error) + removed +
+               ", may not be on disk!";
+    }
     return "Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved;
 }
 

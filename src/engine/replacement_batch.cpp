@@ -133,7 +133,9 @@ void ReplacementBatch::flushAll(const FailureReport& report) {
             m_pending[i].replacement.reset();
         } else {
             const Cut& cut = m_cuts[i - m_pending.size()];
-            report(cut.path, cut.tag, failure);
+            AtomicReplacement::Failure cutFailure{
+                AtomicReplacement::Stage::cutFlush, errors[i], {}};
+            report(cut.path, cut.tag, cutFailure);
         }
     }
     closeCuts();
