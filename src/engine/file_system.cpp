@@ -322,6 +322,9 @@ std::error_code FileSystem::createTemporary(int directory, const std::string& fa
     named = false;
     fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
+        // Named right before its rename, it must not pass for a leftover in another instance's
+        // clean-up of the same folder meanwhile.
+        (void)flock(fd, LOCK_EX | LOCK_NB);
         return {};
     }
     // Only a file system without unnamed files gets the named fallback; any other failure
@@ -550,7 +553,14 @@ bool FileSystem::removeLeftover(int directory, const std::string& name) {
     if (openAt(directory, name, false, file.fd, status) || status.owner != geteuid()) {
         return false;
     }
-    return flock(file.fd, LOCK_EX | LOCK_NB) == 0 && !removeAt(directory, name);
+    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    // The lock may have come free because the file was renamed into place: only the file that
+    // still carries the name goes.
+    FileStatus now;
+    return !statusAt(directory, name, now) && now.device == status.device &&
+           now.inode == status.inode && !removeAt(directory, name);
 }
 
 void FileSystem::close(int fd) {
