@@ -65,6 +65,11 @@ RestoreResult replacementFailure(std::string path, const AtomicReplacement::Fail
     if (refusal.empty()) {
         refusal = ioErrorText(failure.error) + ", left alone";
     }
+    // The run's text names the file, which the restore's report puts before the message already.
+    const std::string named = path + " - ";
+    if (refusal.starts_with(named)) {
+        refusal.erase(0, named.size());
+    }
     return outcome(std::move(path), RestoreOutcome::failed, std::move(refusal));
 }
 
