@@ -6,13 +6,19 @@
 #include "engine/atomic_replacement.h"
 #include "engine/messages.h"
 #include "engine/path_text.h"
+#include "engine/replacement_batch.h"
 #include "engine/temporary_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace tagsnip::undo {
 namespace {
+
+// What the batch names a queued file's failure with; a folder's failure comes without it.
+constexpr const char* restoredTag = "restored";
 
 std::error_code readWhole(FileSystem& fileSystem, int directory, const std::string& name,
                           std::string& text) {
@@ -50,17 +56,104 @@ RestoreResult lookupFailure(std::string path, std::error_code error) {
     return outcome(std::move(path), RestoreOutcome::failed, ioErrorText(error));
 }
 
+RestoreResult replacementFailure(std::string path, const AtomicReplacement::Failure& failure) {
+    if (failure.stage == AtomicReplacement::Stage::changed) {
+        return outcome(std::move(path), RestoreOutcome::changed,
+                       "changed by another program meanwhile, left alone");
+    }
+    std::string refusal = refusalText(path, failure);
+    if (refusal.empty()) {
+        refusal = ioErrorText(failure.error) + ", left alone";
+    }
+    // The run's text names the file, which the restore's report puts before the message already.
+    const std::string named = path + " - ";
+    if (refusal.starts_with(named)) {
+        refusal.erase(0, named.size());
+    }
+    return outcome(std::move(path), RestoreOutcome::failed, std::move(refusal));
+}
+
+// The restored files waiting in the batch, each counted as restored until the batch's commit
+// tells otherwise: the outcome of a queued file is known only once it is renamed and its folder
+// flushed.
+class RestoreQueue {
+public:
+    RestoreQueue(FileSystem& fileSystem, std::vector<RestoreResult>& results)
+        : m_batch(fileSystem, batchBoundsForDescriptorLimit()), m_results(results) {}
+
+    ReplacementBatch& batch() { return m_batch; }
+
+    // A second replacement of a path still queued would be refused as changed meanwhile at the
+    // rename; the first must be in place before the file is looked at again.
+    bool holds(const std::string& path) const {
+        return std::any_of(m_queued.begin(), m_queued.end(),
+                           [&](std::size_t index) { return m_results[index].path == path; });
+    }
+
+    // The result at index belongs to the replacement queued last.
+    void queued(std::size_t index) {
+        m_queued.push_back(index);
+        if (m_batch.due()) {
+            commit();
+        }
+    }
+
+    void commit() {
+        m_batch.commit([this](const std::string& path, const char* tag,
+                              const AtomicReplacement::Failure& failure) {
+            if (tag == nullptr) {
+                folderFailed(path, failure.error);
+            } else {
+                fileFailed(path, failure);
+            }
+        });
+        m_queued.clear();
+    }
+
+private:
+    void fileFailed(const std::string& path, const AtomicReplacement::Failure& failure) {
+        for (const std::size_t index : m_queued) {
+            RestoreResult& result = m_results[index];
+            if (result.path == path) {
+                RestoreResult failed = replacementFailure(path, failure);
+                result.outcome = failed.outcome;
+                result.message = std::move(failed.message);
+                return;
+            }
+        }
+    }
+
+    // Every file renamed into the folder may still come back stripped after a crash.
+    void folderFailed(const std::string& folder, std::error_code error) {
+        for (const std::size_t index : m_queued) {
+            RestoreResult& result = m_results[index];
+            if (result.outcome == RestoreOutcome::restored && directoryOf(result.path) == folder) {
+                result.outcome = RestoreOutcome::failed;
+                result.message = "restored, but its folder could not be flushed: ";
+                result.message += ioErrorText(error);
+            }
+        }
+    }
+
+    ReplacementBatch m_batch;
+    std::vector<RestoreResult>& m_results;
+    std::vector<std::size_t> m_queued;
+};
+
 class RecordRestore {
 public:
-    RecordRestore(FileSystem& fileSystem, int startFd, int dataFd, const FileStatus& data,
-                  const ManifestRecord& record, std::string path)
+    RecordRestore(FileSystem& fileSystem, int startFd, const FileStatus& start, int dataFd,
+                  const FileStatus& data, const ManifestRecord& record, std::string path,
+                  RestoreQueue& queue)
         : m_fileSystem(fileSystem),
           m_startFd(startFd),
           m_dataFd(dataFd),
           m_data(data),
           m_record(record),
           m_path(std::move(path)),
+          m_queue(queue),
           m_directory(fileSystem),
+          m_directoryStatus(start),
           m_file(fileSystem) {}
 
     RestoreResult run() {
@@ -84,6 +177,9 @@ public:
         return outcome(m_path, RestoreOutcome::changed, "changed since the run, left alone");
     }
 
+    // Whether the restored file waits in the queue's batch for its flush and rename.
+    bool queued() const { return m_queued; }
+
 private:
     // Folder by folder from the start directory, never following a link.
     std::error_code openFile() {
@@ -92,10 +188,9 @@ private:
         for (std::size_t slash = rest.find('/'); slash != std::string_view::npos;
              slash = rest.find('/')) {
             FileHandle next(m_fileSystem);
-            FileStatus status;
             const std::string name(rest.substr(0, slash));
             if (const auto error =
-                    m_fileSystem.openSubdirectory(directory, name, next.fd, status)) {
+                    m_fileSystem.openSubdirectory(directory, name, next.fd, m_directoryStatus)) {
                 return error;
             }
             std::swap(next.fd, m_directory.fd);
@@ -117,10 +212,6 @@ private:
                 return fail("kept bytes missing from the data file, left alone");
             }
         }
-        const char* temporaryName =
-            m_record.kind == FileKind::mp3 ? id3TemporaryName : playlistTemporaryName;
-        AtomicReplacement replacement(m_fileSystem, m_directoryFd, m_name, temporaryName, m_file.fd,
-                                      m_status);
         AtomicReplacement::Failure failure;
         // As a run does: a program writing the file keeps it, and one that opens it for writing
         // before the rename makes the restore give way.
@@ -128,27 +219,63 @@ private:
         if (lease == std::errc::resource_unavailable_try_again) {
             failure.stage = AtomicReplacement::Stage::inUse;
             failure.error = EngineError::inUse;
-            return replacementFailure(failure);
+            return replacementFailure(m_path, failure);
         }
-        if (!lease) {
-            replacement.guardWithLease();
-        }
-        if (!replacement.create(failure)) {
-            return replacementFailure(failure);
-        }
-        if (const auto error = writeOriginal(replacement.fd())) {
+        // The batch's descriptor of the folder outlives this record, until the rename.
+        int directoryFd = -1;
+        const FileLocation location{m_directoryFd, m_name, m_path, &m_directoryStatus};
+        if (const auto error = m_queue.batch().directoryOf(location, directoryFd)) {
             return fail(ioErrorText(error) + ", left alone");
+        }
+        const char* temporaryName =
+            m_record.kind == FileKind::mp3 ? id3TemporaryName : playlistTemporaryName;
+        auto replacement = std::make_unique<AtomicReplacement>(m_fileSystem, directoryFd, m_name,
+                                                               temporaryName, m_file.fd, m_status);
+        if (!lease) {
+            replacement->guardWithLease();
+        }
+        if (!replacement->create(failure)) {
+            return replacementFailure(m_path, failure);
+        }
+        if (auto refused = writeChecked(replacement->fd())) {
+            return fail(std::move(*refused));
+        }
+        if (!replacement->finish(failure)) {
+            return replacementFailure(m_path, failure);
+        }
+        if (replacement->named()) {
+            return installNow(*replacement);
+        }
+        // The original stays open, and its lease held, until the replacement is installed.
+        replacement->keepOriginalOpen();
+        m_file.fd = -1;
+        m_queue.batch().add(std::move(replacement), directoryFd, m_path, restoredTag,
+                            m_record.originalSize);
+        m_queued = true;
+        return outcome(m_path, RestoreOutcome::restored);
+    }
+
+    // The original rebuilt into to and checked against its hash; why not, when it is not.
+    std::optional<std::string> writeChecked(int to) {
+        if (const auto error = writeOriginal(to)) {
+            return ioErrorText(error) + ", left alone";
         }
         Digest rebuilt;
-        if (const auto error =
-                hashFile(m_fileSystem, replacement.fd(), m_record.originalSize, rebuilt)) {
-            return fail(ioErrorText(error) + ", left alone");
+        if (const auto error = hashFile(m_fileSystem, to, m_record.originalSize, rebuilt)) {
+            return ioErrorText(error) + ", left alone";
         }
         if (rebuilt != m_record.originalHash) {
-            return fail("kept bytes do not rebuild the original, left alone");
+            return "kept bytes do not rebuild the original, left alone";
         }
-        if (!replacement.commit(failure)) {
-            return replacementFailure(failure);
+        return std::nullopt;
+    }
+
+    // A file system without unnamed files gave the new content a name already: it is not left
+    // lying beside the original until the batch commits.
+    RestoreResult installNow(AtomicReplacement& replacement) {
+        AtomicReplacement::Failure failure;
+        if (!replacement.flush(failure) || !replacement.install(failure)) {
+            return replacementFailure(m_path, failure);
         }
         if (const auto error = m_fileSystem.syncDirectory(m_directoryFd)) {
             return fail("restored, but its folder could not be flushed: " + ioErrorText(error));
@@ -181,26 +308,20 @@ private:
                            : m_fileSystem.copyRange(from, offset, length, to, toOffset);
     }
 
-    RestoreResult replacementFailure(const AtomicReplacement::Failure& failure) {
-        if (failure.stage == AtomicReplacement::Stage::changed) {
-            return outcome(m_path, RestoreOutcome::changed,
-                           "changed by another program meanwhile, left alone");
-        }
-        const std::string refusal = refusalText(m_path, failure);
-        return fail(refusal.empty() ? ioErrorText(failure.error) + ", left alone" : refusal);
-    }
-
     FileSystem& m_fileSystem;
     int m_startFd;
     int m_dataFd;
     const FileStatus& m_data;
     const ManifestRecord& m_record;
     std::string m_path;
+    RestoreQueue& m_queue;
     FileHandle m_directory;
+    FileStatus m_directoryStatus;
     FileHandle m_file;
     int m_directoryFd = -1;
     std::string m_name;
     FileStatus m_status;
+    bool m_queued = false;
 };
 
 }  // namespace
@@ -256,9 +377,14 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
         report.error = startDirectory + " - cannot be opened: " + ioErrorText(error);
         return report;
     }
+    RestoreQueue queue(fileSystem, report.results);
     for (const auto& record : manifest.records) {
-        RecordRestore restore(fileSystem, start.fd, data.fd, dataStatus, record,
-                              withTrailingSlash(startDirectory) + record.path);
+        std::string path = withTrailingSlash(startDirectory) + record.path;
+        if (queue.holds(path)) {
+            queue.commit();
+        }
+        RecordRestore restore(fileSystem, start.fd, startStatus, data.fd, dataStatus, record,
+                              std::move(path), queue);
         RestoreResult result = restore.run();
         result.kind = record.kind;
         for (const auto& kept : record.ranges) {
@@ -267,7 +393,11 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
                 result.endPutBack || kept.range.offset + kept.range.length == record.originalSize;
         }
         report.results.push_back(std::move(result));
+        if (restore.queued()) {
+            queue.queued(report.results.size() - 1);
+        }
     }
+    queue.commit();
     return report;
 }
 

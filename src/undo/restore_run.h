@@ -44,7 +44,8 @@ struct RestoreReport {
 
 // Puts back what the run in runDirectory (KEEP/<run folder>) removed: each file that is exactly
 // as the run left it is rebuilt from its remaining bytes and the kept ones, checked against the
-// original's hash and replaced atomically; every other file is left as it is.
+// original's hash and replaced atomically, its flush batched with others' as a run's are; every
+// other file is left as it is. A file's outcome is final once the report is returned.
 RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory);
 
 }  // namespace tagsnip::undo

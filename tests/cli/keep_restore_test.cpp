@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 #include "cli/run_cli.h"
+#include "fault/cli_process.h"
 #include "support/mp3_bytes.h"
 #include "support/temp_dir.h"
 
@@ -170,15 +171,29 @@ TEST_F(KeepRestoreTest, ASecondRestoreSaysSo) {
 // Refused before any file is touched, and no folder is made where it was refused.
 TEST_F(KeepRestoreTest, AKeepFolderInsideTheTreeOrUnwritableStopsTheRunFirst) {
     writeFile(dir / "plain-file", "");
+    test::makeDirectory(dir / "locked", 0555);
+    // An unprivileged user's run on a tree of its own: only the keep folder's mode may stop it.
+    const fault::Identity user = fault::unprivilegedIdentity();
+    ::chmod(dir.path().c_str(), 0755);
+    for (const char* name : {"", "sub"}) {
+        ASSERT_EQ(::lchown(tree(name).c_str(), user.user, user.group), 0);
+    }
+    for (const char* name : names) {
+        ASSERT_EQ(::lchown(tree(name).c_str(), user.user, user.group), 0);
+        before[name] = identityOf(tree(name));
+    }
     const std::map<std::string, std::string> refusals = {
         {tree("sub/new/keep"), "lies inside the folder being cleaned"},
         {tree(""), "lies inside the folder being cleaned"},
         {dir / "plain-file/keep", "cannot keep removed bytes there"},
+        {dir / "locked", "cannot keep removed bytes there: File access denied"},
     };
     for (const auto& [keep, message] : refusals) {
-        EXPECT_EQ(run({"-s", "-t1", "-t2", "-m", "--keep-removed", keep, dir / "tree"}), 2);
-        EXPECT_NE(err.str().find(message), std::string::npos) << keep << ": " << err.str();
-        EXPECT_EQ(out.str(), "");
+        const fault::CliResult result = fault::runCli(
+            {"-s", "-t1", "-t2", "-m", "--keep-removed", keep, dir / "tree"}, dir.path(), user);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(message), std::string::npos) << keep << ": " << result.err;
+        EXPECT_EQ(result.out, "");
         EXPECT_EQ(changedFiles(), std::vector<std::string>{}) << keep;
     }
     EXPECT_EQ(test::listNames(dir / "tree/sub"), "header.mp3");

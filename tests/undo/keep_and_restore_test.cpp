@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 namespace tagsnip::undo {
 namespace {
@@ -27,11 +28,35 @@ void PrintTo(RestoreOutcome outcome, std::ostream* out) {
 
 namespace {
 
-// Fails writes to the data file while full is set, as a full disk would.
+// What befalls a restore's batch as it commits.
+enum class AtCommit { nothing, flushFails, reTagged, folderFlushFails, recordedTwice };
+
+// Fails writes to the data file while full is set, as a full disk would; records a restore's
+// batches and makes atCommit happen to them.
 class FillingFileSystem final : public FileSystem {
 public:
     bool full = false;
     bool refuseCreate = false;
+    AtCommit atCommit = AtCommit::nothing;
+    // Opened for writing by another program as its batch is flushed, before the renames.
+    std::string reTagged;
+    std::vector<std::size_t> batchSizes;
+
+    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        batchSizes.push_back(fds.size());
+        if (atCommit == AtCommit::reTagged) {
+            writeFile(reTagged, "re-tagged");
+        }
+        FileSystem::syncFiles(fds, errors);
+        if (atCommit == AtCommit::flushFails) {
+            errors.front() = std::make_error_code(std::errc::no_space_on_device);
+        }
+    }
+    std::error_code syncDirectory(int fd) override {
+        return std::exchange(atCommit, AtCommit::nothing) == AtCommit::folderFlushFails
+                   ? std::make_error_code(std::errc::io_error)
+                   : FileSystem::syncDirectory(fd);
+    }
 
     std::error_code write(int fd, const void* data, std::size_t length,
                           std::uint64_t offset) override {
@@ -175,6 +200,58 @@ INSTANTIATE_TEST_SUITE_P(
                  [](KeepTest&, const std::string& run) { corruptKeptByte(run); },
                  RestoreOutcome::failed, "stripped"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct BatchCase {
+    AtCommit event;
+    // One per manifest record, in its order: the MP3's first, the playlist's last.
+    std::vector<RestoreOutcome> outcomes;
+    bool mp3Original;
+    std::vector<std::size_t> batchSizes;
+    const char* mp3Message = "";
+};
+
+class BatchedRestoreTest : public KeepTest, public ::testing::WithParamInterface<BatchCase> {};
+
+// A queued file's outcome is settled when its batch commits: each file is told what befell it
+// there, in the manifest's order, and the others are restored regardless.
+TEST_P(BatchedRestoreTest, FlushesTogetherAndTellsEachFileItsOutcomeAfterTheCommit) {
+    const BatchCase& row = GetParam();
+    const std::string run = keepAndStrip();
+    if (row.event == AtCommit::recordedTwice) {
+        std::string manifest = readFile(run + "/manifest.txt");
+        const std::size_t mp3 = manifest.find('\n') + 1;
+        manifest.insert(mp3, manifest.substr(mp3, manifest.find('\n', mp3) + 1 - mp3));
+        writeFile(run + "/manifest.txt", manifest);
+    }
+    fileSystem.atCommit = row.event;
+    fileSystem.reTagged = mp3Path();
+
+    const RestoreReport report = restoreRun(fileSystem, run);
+    std::vector<RestoreOutcome> outcomes;
+    for (const RestoreResult& result : report.results) {
+        outcomes.push_back(result.outcome);
+    }
+    ASSERT_EQ(outcomes, row.outcomes) << report.error;
+    // The row names the file; the message begins with the cause.
+    EXPECT_TRUE(report.results[0].message.starts_with(row.mp3Message)) << report.results[0].message;
+    EXPECT_EQ(readFile(mp3Path()) == original, row.mp3Original);
+    // Flushed in batches, never file by file.
+    EXPECT_EQ(fileSystem.batchSizes, row.batchSizes);
+}
+
+using enum RestoreOutcome;
+
+INSTANTIATE_TEST_SUITE_P(
+    Commit, BatchedRestoreTest,
+    ::testing::Values(
+        BatchCase{AtCommit::nothing, {restored, restored}, true, {2}},
+        BatchCase{AtCommit::flushFails, {failed, restored}, false, {2}, "Disk full, left alone"},
+        // Its lease gives way.
+        BatchCase{AtCommit::reTagged, {failed, restored}, false, {2}, "in use by another program"},
+        // Renamed, but not durably: not counted as restored.
+        BatchCase{AtCommit::folderFlushFails, {failed, restored}, true, {2}, "restored, but its"},
+        // The second record waits for the first's rename, and finds the file back as before.
+        BatchCase{AtCommit::recordedTwice, {restored, alreadyOriginal, restored}, true, {1, 1}}));
 
 TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
     ASSERT_EQ(::symlink((dir / "music/Album").c_str(), (dir / "link").c_str()), 0);
