@@ -92,14 +92,19 @@ std::error_code ReplacementBatch::addCut(int fd, const std::string& path, const 
     return {};
 }
 
+void ReplacementBatch::hold() {
+    startAgeIfEmpty();
+    ++m_held;
+}
+
 void ReplacementBatch::startAgeIfEmpty() {
-    if (m_pending.empty() && m_cuts.empty()) {
+    if (m_pending.empty() && m_cuts.empty() && m_held == 0) {
         m_oldest = std::chrono::steady_clock::now();
     }
 }
 
 bool ReplacementBatch::due() const {
-    const std::size_t files = m_pending.size() + m_cuts.size();
+    const std::size_t files = m_pending.size() + m_cuts.size() + m_held;
     if (files == 0) {
         return false;
     }
@@ -160,6 +165,7 @@ void ReplacementBatch::commit(const FailureReport& report) {
         }
     }
     m_pending.clear();
+    m_held = 0;
     m_bytes = 0;
     for (const Directory& directory : m_directories) {
         // Until the directory is flushed a crash may still bring back the originals' names.

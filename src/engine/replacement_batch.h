@@ -46,6 +46,9 @@ public:
     // Queues the flush of a file cut in place through fd, which the batch duplicates; where it
     // cannot, flushes it at once and gives the outcome.
     [[nodiscard]] std::error_code addCut(int fd, const std::string& path, const char* tag);
+    // Counts a file that holds a descriptor until the batch is committed but is queued by the
+    // caller, to be added to the batch at its commit.
+    void hold();
     // Whether a bound is reached: commit now.
     bool due() const;
     void commit(const FailureReport& report);
@@ -64,6 +67,7 @@ private:
     std::vector<Pending> m_pending;
     std::vector<Cut> m_cuts;
     std::vector<Directory> m_directories;
+    std::size_t m_held = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_oldest;
 };

@@ -19,7 +19,8 @@ bool KeepingRecorder::relative(const std::string& path, std::string& relativePat
 }
 
 std::error_code KeepingRecorder::keepMp3(int fd, const std::string& path, std::uint64_t size,
-                                         std::span<const RemovedRange> removed) {
+                                         std::span<const RemovedRange> removed,
+                                         const StayingBytesSink& staying) {
     std::string relativePath;
     if (!relative(path, relativePath)) {
         return std::make_error_code(std::errc::invalid_argument);
@@ -29,7 +30,7 @@ std::error_code KeepingRecorder::keepMp3(int fd, const std::string& path, std::u
         ranges.push_back({range.offset, range.length});
     }
     m_unflushed = true;
-    return m_keeper->keepMp3(fd, relativePath, size, ranges);
+    return m_keeper->keepMp3(fd, relativePath, size, ranges, staying);
 }
 
 std::error_code KeepingRecorder::keepPlaylist(const std::string& path, std::string_view original,

@@ -14,6 +14,9 @@
 namespace tagsnip::undo {
 namespace {
 
+// A tag with large pictures is written out in parts of about this size rather than held whole.
+constexpr std::size_t cutBytesWriteSize = 1 << 20;
+
 std::string absolutePath(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
@@ -243,19 +246,22 @@ std::error_code RemovedBytesKeeper::create(int keepFd, const std::string& runNam
 }
 
 std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativePath,
-                                            std::uint64_t size,
-                                            std::span<const ByteRange> removed) {
+                                            std::uint64_t size, std::span<const ByteRange> removed,
+                                            const RemainingBytesSink& remaining) {
     if (m_broken) {
         return m_broken;
     }
     std::uint64_t dataEnd = m_dataEnd;
+    m_cutBytes.clear();
     const CutBytesSink sink = [&](std::size_t, std::string_view bytes) {
-        const auto error = m_fileSystem.write(m_dataFd, bytes.data(), bytes.size(), dataEnd);
-        dataEnd += bytes.size();
-        return error;
+        m_cutBytes.append(bytes);
+        return m_cutBytes.size() < cutBytesWriteSize ? std::error_code{} : writeCutBytes(dataEnd);
     };
     FileDigests digests;
-    if (const auto error = hashFile(m_fileSystem, fd, size, removed, digests, sink)) {
+    if (const auto error = hashFile(m_fileSystem, fd, size, removed, digests, sink, remaining)) {
+        return undoAppend(error);
+    }
+    if (const auto error = writeCutBytes(dataEnd)) {
         return undoAppend(error);
     }
     ManifestRecord record{FileKind::mp3, relativePath,      size, digests.whole,
@@ -267,6 +273,16 @@ std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativeP
         record.leftSize -= removed[i].length;
     }
     return append(record, dataEnd);
+}
+
+std::error_code RemovedBytesKeeper::writeCutBytes(std::uint64_t& dataEnd) {
+    if (m_cutBytes.empty()) {
+        return {};
+    }
+    const auto error = m_fileSystem.write(m_dataFd, m_cutBytes.data(), m_cutBytes.size(), dataEnd);
+    dataEnd += m_cutBytes.size();
+    m_cutBytes.clear();
+    return error;
 }
 
 std::error_code RemovedBytesKeeper::keepPlaylist(const std::string& relativePath,
@@ -315,11 +331,16 @@ std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
     return error;
 }
 
+// Both flushes are issued at once, so that they wait together for one commit of the journal.
 std::error_code RemovedBytesKeeper::flush() {
-    if (const auto error = m_fileSystem.sync(m_dataFd)) {
-        return error;
+    std::vector<std::error_code> errors;
+    m_fileSystem.syncFiles({m_dataFd, m_manifestFd}, errors);
+    for (const std::error_code& error : errors) {
+        if (error) {
+            return error;
+        }
     }
-    return m_fileSystem.sync(m_manifestFd);
+    return {};
 }
 
 }  // namespace tagsnip::undo

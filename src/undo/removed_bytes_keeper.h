@@ -36,9 +36,11 @@ public:
     RemovedBytesKeeper& operator=(const RemovedBytesKeeper&) = delete;
 
     // Keeps the removed ranges of the MP3 open as fd (its first size bytes, read once), sorted by
-    // offset, under relativePath, the file's path relative to the start directory.
+    // offset, under relativePath, the file's path relative to the start directory; remaining
+    // gets what stays from that read.
     [[nodiscard]] std::error_code keepMp3(int fd, const std::string& relativePath,
-                                          std::uint64_t size, std::span<const ByteRange> removed);
+                                          std::uint64_t size, std::span<const ByteRange> removed,
+                                          const RemainingBytesSink& remaining = {});
     // Keeps a playlist's whole original text; cleaned is what the run writes in its place.
     [[nodiscard]] std::error_code keepPlaylist(const std::string& relativePath,
                                                std::string_view original, std::string_view cleaned);
@@ -55,6 +57,7 @@ private:
     std::error_code create(int keepFd, const std::string& runName, const ManifestHeader& header);
     std::error_code append(const ManifestRecord& record, std::uint64_t dataEnd);
     std::error_code undoAppend(std::error_code error);
+    std::error_code writeCutBytes(std::uint64_t& dataEnd);
 
     FileSystem& m_fileSystem;
     std::string m_runPath;
@@ -63,6 +66,8 @@ private:
     int m_manifestFd = -1;
     std::uint64_t m_dataEnd = 0;
     std::uint64_t m_manifestEnd = 0;
+    // A file's cut bytes, gathered so that most files cost one write of them.
+    std::string m_cutBytes;
     // Set when a failed append could not be taken back: nothing more may be appended after it.
     std::error_code m_broken;
 };

@@ -1,0 +1,147 @@
+#include "engine/removal_recorder.h"
+#include "engine_fixture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace tagsnip::test {
+namespace {
+
+// Hands what stays to the engine as a keeper would, and logs each call, so that the order of
+// keeping, flushing and changing shows.
+class LoggingRecorder final : public RemovalRecorder {
+public:
+    explicit LoggingRecorder(std::vector<std::string>& log) : m_log(log) {}
+
+    std::function<void()> beforeDurable;
+    std::error_code durableError;
+
+    std::error_code keepMp3(int fd, const std::string& path, std::uint64_t size,
+                            std::span<const RemovedRange> removed,
+                            const StayingBytesSink& staying) override {
+        m_log.push_back("keep " + path.substr(path.rfind('/') + 1));
+        std::string bytes(size, '\0');
+        if (pread(fd, bytes.data(), size, 0) != static_cast<ssize_t>(size)) {
+            return std::make_error_code(std::errc::io_error);
+        }
+        std::uint64_t at = 0;
+        for (const RemovedRange& range : removed) {
+            if (const auto error = give(staying, bytes.substr(at, range.offset - at))) {
+                return error;
+            }
+            at = range.offset + range.length;
+        }
+        return give(staying, bytes.substr(at));
+    }
+    std::error_code keepPlaylist(const std::string&, std::string_view, std::string_view) override {
+        return {};
+    }
+    std::error_code makeDurable() override {
+        m_log.push_back("durable");
+        if (beforeDurable) {
+            beforeDurable();
+        }
+        return durableError;
+    }
+
+private:
+    static std::error_code give(const StayingBytesSink& staying, const std::string& bytes) {
+        return staying && !bytes.empty() ? staying(bytes) : std::error_code{};
+    }
+
+    std::vector<std::string>& m_log;
+};
+
+class LoggingFileSystem final : public FileSystem {
+public:
+    explicit LoggingFileSystem(std::vector<std::string>& log) : m_log(log) {}
+
+    std::error_code truncate(int fd, std::uint64_t length) override {
+        m_log.push_back("truncate");
+        return FileSystem::truncate(fd, length);
+    }
+    std::error_code renameAt(int directory, const std::string& from,
+                             const std::string& to) override {
+        m_log.push_back("rename " + to);
+        return FileSystem::renameAt(directory, from, to);
+    }
+
+private:
+    std::vector<std::string>& m_log;
+};
+
+ino_t inodeOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+struct KeepingCase {
+    const char* name;
+    bool durableFails;
+    bool trailerWrittenMeanwhile;
+    std::vector<std::string> log;
+};
+
+void PrintTo(const KeepingCase& keepingCase, std::ostream* out) {
+    *out << keepingCase.name;
+}
+
+// A trailer is cut in place, and a header goes with a replacement filled from the read that
+// keeps its bytes; neither change comes before the kept bytes are durable, and neither is made
+// when they cannot be, or when another program wrote to the file since it was kept.
+class KeepingWorkTest : public EngineTest, public ::testing::WithParamInterface<KeepingCase> {
+protected:
+    std::string audio = mpegAudio(30);
+    std::vector<std::string> log;
+    LoggingRecorder recorder{log};
+};
+
+TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
+    const KeepingCase& testCase = GetParam();
+    const std::string trailer = audio + id3v1Tag();
+    const std::string header = id3v2Tag(40) + audio;
+    writeFile(dir / "a.mp3", trailer);
+    writeFile(dir / "b.mp3", header);
+    const ino_t trailerInode = inodeOf(dir / "a.mp3");
+    const std::string written = trailer + "appended by another program";
+    recorder.durableError =
+        testCase.durableFails ? std::make_error_code(std::errc::io_error) : std::error_code{};
+    if (testCase.trailerWrittenMeanwhile) {
+        recorder.beforeDurable = [&] { writeFile(dir / "a.mp3", written); };
+    }
+    useFileSystem(std::make_unique<LoggingFileSystem>(log));
+    job = std::make_unique<CleaningJob>(host, *fileSystem, playlists, store, flags, &recorder);
+    removeBoth();
+    run();
+
+    EXPECT_EQ(log, testCase.log);
+    const bool changed = !testCase.durableFails;
+    const std::string trailerNow = testCase.trailerWrittenMeanwhile ? written : trailer;
+    EXPECT_BYTES(readFile(dir / "a.mp3"),
+                 changed && !testCase.trailerWrittenMeanwhile ? audio : trailerNow);
+    EXPECT_BYTES(readFile(dir / "b.mp3"), changed ? audio : header);
+    EXPECT_EQ(inodeOf(dir / "a.mp3"), trailerInode);
+    EXPECT_EQ(listNames(dir.path()), "a.mp3 b.mp3");
+    EXPECT_EQ(host.errors.size(), testCase.durableFails              ? 2u
+                                  : testCase.trailerWrittenMeanwhile ? 1u
+                                                                     : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepingWorkTest,
+    ::testing::Values(
+        KeepingCase{"flushed",
+                    false,
+                    false,
+                    {"keep a.mp3", "keep b.mp3", "durable", "truncate", "rename b.mp3"}},
+        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "durable"}},
+        KeepingCase{"trailerWrittenMeanwhile",
+                    false,
+                    true,
+                    {"keep a.mp3", "keep b.mp3", "durable", "rename b.mp3"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tagsnip::test
