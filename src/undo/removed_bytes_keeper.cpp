@@ -16,6 +16,8 @@ namespace {
 
 // A tag with large pictures is written out in parts of about this size rather than held whole.
 constexpr std::size_t cutBytesWriteSize = 1 << 20;
+// Kept bytes written since their writeback last began that make it worth beginning again.
+constexpr std::uint64_t writebackStep = 256 * 1024;
 
 std::string absolutePath(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
@@ -317,7 +319,18 @@ std::error_code RemovedBytesKeeper::append(const ManifestRecord& record, std::ui
     }
     m_manifestEnd += line.size();
     m_dataEnd = dataEnd;
+    startWritebackWhenDue();
     return {};
+}
+
+// The kept bytes go to the disk while the run works on, so that the flush before the batch's
+// changes mostly waits for the journal rather than for the data.
+void RemovedBytesKeeper::startWritebackWhenDue() {
+    if (m_dataEnd - m_writebackStarted < writebackStep) {
+        return;
+    }
+    m_fileSystem.startWriteback(m_dataFd);
+    m_writebackStarted = m_dataEnd;
 }
 
 // A half-written line would make the rest of the manifest unreadable, and half-kept bytes are

@@ -58,6 +58,7 @@ private:
     std::error_code append(const ManifestRecord& record, std::uint64_t dataEnd);
     std::error_code undoAppend(std::error_code error);
     std::error_code writeCutBytes(std::uint64_t& dataEnd);
+    void startWritebackWhenDue();
 
     FileSystem& m_fileSystem;
     std::string m_runPath;
@@ -65,6 +66,7 @@ private:
     int m_dataFd = -1;
     int m_manifestFd = -1;
     std::uint64_t m_dataEnd = 0;
+    std::uint64_t m_writebackStarted = 0;
     std::uint64_t m_manifestEnd = 0;
     // A file's cut bytes, gathered so that most files cost one write of them.
     std::string m_cutBytes;
