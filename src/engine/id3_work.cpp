@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -470,20 +471,27 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     return Removal::done;
 }
 
+// What was kept is flushed with the batch's files, so that one commit of the journal serves
+// both; the deferred cuts follow the replacements and share the directories' commit.
 void Id3Work::commitPending() {
-    if (m_recorder != nullptr && !m_keptPending.empty()) {
-        if (const auto error = m_recorder->makeDurable()) {
-            abandonPending(error);
-            return;
-        }
+    const std::vector<int> kept =
+        m_recorder != nullptr ? m_recorder->descriptorsToFlush() : std::vector<int>{};
+    std::function<void()> afterInstall;
+    if (!m_deferredCuts.empty()) {
+        afterInstall = [this] { makeDeferredCuts(); };
     }
-    makeDeferredCuts();
+    const auto error = m_batch->commit(
+        [this](const std::string& path, const char* tag,
+               const AtomicReplacement::Failure& failure) {
+            reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
+                                            : replacementFailureText(path, failure, tag));
+        },
+        kept, afterInstall);
+    if (error) {
+        abandonPending(error);
+        return;
+    }
     m_keptPending.clear();
-    m_batch->commit([this](const std::string& path, const char* tag,
-                           const AtomicReplacement::Failure& failure) {
-        reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
-                                        : replacementFailureText(path, failure, tag));
-    });
 }
 
 void Id3Work::commitIfDue() {

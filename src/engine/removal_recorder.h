@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tagsnip {
 
@@ -35,6 +36,10 @@ public:
                                                        std::string_view original,
                                                        std::string_view cleaned) = 0;
     [[nodiscard]] virtual std::error_code makeDurable() = 0;
+    // The descriptors whose flush makes what was kept so far durable, for a caller that flushes
+    // them with its own files before any change they protect is installed; none when nothing was
+    // kept since they were last given or flushed.
+    [[nodiscard]] virtual std::vector<int> descriptorsToFlush() = 0;
 };
 
 }  // namespace tagsnip

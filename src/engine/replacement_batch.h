@@ -51,14 +51,22 @@ public:
     void hold();
     // Whether a bound is reached: commit now.
     bool due() const;
-    void commit(const FailureReport& report);
+    // prerequisites are flushed with the batch's files: when one of them fails, nothing is
+    // installed and its error is returned, and the batch must be dropped. afterInstall runs once
+    // the replacements are in place; what it adds is flushed and installed before the directories
+    // are flushed, so that one commit of the journal serves both.
+    [[nodiscard]] std::error_code commit(const FailureReport& report,
+                                         const std::vector<int>& prerequisites = {},
+                                         const std::function<void()>& afterInstall = {});
 
 private:
     struct Pending;
     struct Cut;
     struct Directory;
 
-    void flushAll(const FailureReport& report);
+    std::error_code flushAll(const FailureReport& report, const std::vector<int>& prerequisites);
+    void installAll(const FailureReport& report);
+    void flushDirectories(const FailureReport& report);
     void startAgeIfEmpty();
     void closeCuts();
 

@@ -54,4 +54,15 @@ std::error_code KeepingRecorder::makeDurable() {
     return {};
 }
 
+// A flush of them that fails drops the changes they protect, and whatever is kept next sets
+// m_unflushed anew.
+std::vector<int> KeepingRecorder::descriptorsToFlush() {
+    if (!m_unflushed) {
+        return {};
+    }
+    m_unflushed = false;
+    const auto fds = m_keeper->descriptors();
+    return {fds.begin(), fds.end()};
+}
+
 }  // namespace tagsnip::undo

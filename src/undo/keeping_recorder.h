@@ -22,6 +22,7 @@ public:
                                                std::string_view cleaned) override;
     // Flushes only when something was kept since the last time.
     [[nodiscard]] std::error_code makeDurable() override;
+    [[nodiscard]] std::vector<int> descriptorsToFlush() override;
 
     const std::string& runPath() const { return m_keeper->runPath(); }
 

@@ -1,6 +1,7 @@
 #include "engine/removal_recorder.h"
 #include "engine_fixture.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,13 +11,22 @@ namespace tagsnip::test {
 namespace {
 
 // Hands what stays to the engine as a keeper would, and logs each call, so that the order of
-// keeping, flushing and changing shows.
+// keeping, flushing and changing shows. What it keeps is made durable by the flush of its one
+// descriptor: a file, or a pipe, whose flush fails.
 class LoggingRecorder final : public RemovalRecorder {
 public:
-    explicit LoggingRecorder(std::vector<std::string>& log) : m_log(log) {}
+    LoggingRecorder(std::vector<std::string>& log, const std::string& keptPath) : m_log(log) {
+        m_file = ::open(keptPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_EQ(::pipe(m_pipe), 0);
+    }
+    ~LoggingRecorder() override {
+        for (const int fd : {m_file, m_pipe[0], m_pipe[1]}) {
+            ::close(fd);
+        }
+    }
 
-    std::function<void()> beforeDurable;
-    std::error_code durableError;
+    std::function<void()> beforeFlush;
+    bool flushFails = false;
 
     std::error_code keepMp3(int fd, const std::string& path, std::uint64_t size,
                             std::span<const RemovedRange> removed,
@@ -40,10 +50,14 @@ public:
     }
     std::error_code makeDurable() override {
         m_log.push_back("durable");
-        if (beforeDurable) {
-            beforeDurable();
+        return {};
+    }
+    std::vector<int> descriptorsToFlush() override {
+        m_log.push_back("kept");
+        if (beforeFlush) {
+            beforeFlush();
         }
-        return durableError;
+        return {flushFails ? m_pipe[0] : m_file};
     }
 
 private:
@@ -52,6 +66,8 @@ private:
     }
 
     std::vector<std::string>& m_log;
+    int m_file = -1;
+    int m_pipe[2] = {-1, -1};
 };
 
 class LoggingFileSystem final : public FileSystem {
@@ -67,6 +83,10 @@ public:
         m_log.push_back("rename " + to);
         return FileSystem::renameAt(directory, from, to);
     }
+    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        m_log.push_back("flush " + std::to_string(fds.size()));
+        FileSystem::syncFiles(fds, errors);
+    }
 
 private:
     std::vector<std::string>& m_log;
@@ -79,7 +99,7 @@ ino_t inodeOf(const std::string& path) {
 
 struct KeepingCase {
     const char* name;
-    bool durableFails;
+    bool flushFails;
     bool trailerWrittenMeanwhile;
     std::vector<std::string> log;
 };
@@ -89,42 +109,44 @@ void PrintTo(const KeepingCase& keepingCase, std::ostream* out) {
 }
 
 // A trailer is cut in place, and a header goes with a replacement filled from the read that
-// keeps its bytes; neither change comes before the kept bytes are durable, and neither is made
-// when they cannot be, or when another program wrote to the file since it was kept.
+// keeps its bytes. The kept bytes are flushed with the replacement, the cut follows it and is
+// flushed after it; nothing changes when the kept bytes cannot be made durable, and a file that
+// another program wrote to since it was kept is not cut.
 class KeepingWorkTest : public EngineTest, public ::testing::WithParamInterface<KeepingCase> {
 protected:
     std::string audio = mpegAudio(30);
     std::vector<std::string> log;
-    LoggingRecorder recorder{log};
+    LoggingRecorder recorder{log, dir / "kept"};
 };
 
 TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
     const KeepingCase& testCase = GetParam();
     const std::string trailer = audio + id3v1Tag();
     const std::string header = id3v2Tag(40) + audio;
-    writeFile(dir / "a.mp3", trailer);
-    writeFile(dir / "b.mp3", header);
-    const ino_t trailerInode = inodeOf(dir / "a.mp3");
+    makeDirectory(dir / "music");
+    writeFile(dir / "music/a.mp3", trailer);
+    writeFile(dir / "music/b.mp3", header);
+    const ino_t trailerInode = inodeOf(dir / "music/a.mp3");
     const std::string written = trailer + "appended by another program";
-    recorder.durableError =
-        testCase.durableFails ? std::make_error_code(std::errc::io_error) : std::error_code{};
+    recorder.flushFails = testCase.flushFails;
     if (testCase.trailerWrittenMeanwhile) {
-        recorder.beforeDurable = [&] { writeFile(dir / "a.mp3", written); };
+        recorder.beforeFlush = [&] { writeFile(dir / "music/a.mp3", written); };
     }
     useFileSystem(std::make_unique<LoggingFileSystem>(log));
     job = std::make_unique<CleaningJob>(host, *fileSystem, playlists, store, flags, &recorder);
+    host.directory = dir / "music";
     removeBoth();
     run();
 
     EXPECT_EQ(log, testCase.log);
-    const bool changed = !testCase.durableFails;
+    const bool changed = !testCase.flushFails;
     const std::string trailerNow = testCase.trailerWrittenMeanwhile ? written : trailer;
-    EXPECT_BYTES(readFile(dir / "a.mp3"),
+    EXPECT_BYTES(readFile(dir / "music/a.mp3"),
                  changed && !testCase.trailerWrittenMeanwhile ? audio : trailerNow);
-    EXPECT_BYTES(readFile(dir / "b.mp3"), changed ? audio : header);
-    EXPECT_EQ(inodeOf(dir / "a.mp3"), trailerInode);
-    EXPECT_EQ(listNames(dir.path()), "a.mp3 b.mp3");
-    EXPECT_EQ(host.errors.size(), testCase.durableFails              ? 2u
+    EXPECT_BYTES(readFile(dir / "music/b.mp3"), changed ? audio : header);
+    EXPECT_EQ(inodeOf(dir / "music/a.mp3"), trailerInode);
+    EXPECT_EQ(listNames(dir / "music"), "a.mp3 b.mp3");
+    EXPECT_EQ(host.errors.size(), testCase.flushFails                ? 2u
                                   : testCase.trailerWrittenMeanwhile ? 1u
                                                                      : 0u);
 }
@@ -132,15 +154,16 @@ TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepingWorkTest,
     ::testing::Values(
-        KeepingCase{"flushed",
-                    false,
-                    false,
-                    {"keep a.mp3", "keep b.mp3", "durable", "truncate", "rename b.mp3"}},
-        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "durable"}},
+        KeepingCase{
+            "flushed",
+            false,
+            false,
+            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate", "flush 1"}},
+        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}},
         KeepingCase{"trailerWrittenMeanwhile",
                     false,
                     true,
-                    {"keep a.mp3", "keep b.mp3", "durable", "rename b.mp3"}}),
+                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
