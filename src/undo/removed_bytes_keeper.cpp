@@ -19,6 +19,15 @@ constexpr std::size_t cutBytesWriteSize = 1 << 20;
 // Kept bytes written since their writeback last began that make it worth beginning again.
 constexpr std::uint64_t writebackStep = 256 * 1024;
 
+std::error_code firstError(const std::vector<std::error_code>& errors) {
+    for (const std::error_code& error : errors) {
+        if (error) {
+            return error;
+        }
+    }
+    return {};
+}
+
 std::string absolutePath(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
@@ -238,13 +247,10 @@ std::error_code RemovedBytesKeeper::create(int keepFd, const std::string& runNam
         return error;
     }
     m_manifestEnd = line.size();
-    if (const auto error = flush()) {
-        return error;
-    }
-    if (const auto error = m_fileSystem.syncDirectory(m_runFd)) {
-        return error;
-    }
-    return m_fileSystem.syncDirectory(keepFd);
+    // The files and the names of both folders, all at once: one commit of the journal.
+    std::vector<std::error_code> errors;
+    m_fileSystem.syncEach({m_dataFd, m_manifestFd, m_runFd, keepFd}, errors);
+    return firstError(errors);
 }
 
 std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativePath,
@@ -348,12 +354,7 @@ std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
 std::error_code RemovedBytesKeeper::flush() {
     std::vector<std::error_code> errors;
     m_fileSystem.syncFiles({m_dataFd, m_manifestFd}, errors);
-    for (const std::error_code& error : errors) {
-        if (error) {
-            return error;
-        }
-    }
-    return {};
+    return firstError(errors);
 }
 
 }  // namespace tagsnip::undo
