@@ -2,7 +2,7 @@
 
 #include <xxhash.h>
 // The library's plain functions are built for the oldest x86-64 processors; its dispatching ones
-// use the widest vector unit there is, which hashes about twice as fast.
+// use the widest vector unit the processor has.
 #if defined(__x86_64__) && __has_include(<xxh_x86dispatch.h>)
 #include <xxh_x86dispatch.h>
 #endif
