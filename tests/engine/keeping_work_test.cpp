@@ -2,7 +2,6 @@
 #include "engine_fixture.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -10,9 +9,9 @@
 namespace tagsnip::test {
 namespace {
 
-// Hands what stays to the engine as a keeper would, and logs each call, so that the order of
-// keeping, flushing and changing shows. What it keeps is made durable by the flush of its one
-// descriptor: a file, or a pipe, whose flush fails.
+// Hands what stays of a file with one removed range to the engine, as a keeper would, and logs
+// each call, so that the order of keeping, flushing and changing shows. What it keeps is made
+// durable by the flush of one descriptor: a file, or a pipe, whose flush fails.
 class LoggingRecorder final : public RemovalRecorder {
 public:
     LoggingRecorder(std::vector<std::string>& log, const std::string& keptPath) : m_log(log) {
@@ -33,25 +32,16 @@ public:
                             const StayingBytesSink& staying) override {
         m_log.push_back("keep " + path.substr(path.rfind('/') + 1));
         std::string bytes(size, '\0');
-        if (pread(fd, bytes.data(), size, 0) != static_cast<ssize_t>(size)) {
-            return std::make_error_code(std::errc::io_error);
-        }
-        std::uint64_t at = 0;
-        for (const RemovedRange& range : removed) {
-            if (const auto error = give(staying, bytes.substr(at, range.offset - at))) {
-                return error;
-            }
-            at = range.offset + range.length;
-        }
-        return give(staying, bytes.substr(at));
+        EXPECT_EQ(pread(fd, bytes.data(), size, 0), static_cast<ssize_t>(size));
+        const RemovedRange& cut = removed.front();
+        const std::string stays =
+            cut.offset == 0 ? bytes.substr(cut.length) : bytes.substr(0, cut.offset);
+        return staying ? staying(stays) : std::error_code{};
     }
     std::error_code keepPlaylist(const std::string&, std::string_view, std::string_view) override {
         return {};
     }
-    std::error_code makeDurable() override {
-        m_log.push_back("durable");
-        return {};
-    }
+    std::error_code makeDurable() override { return {}; }
     std::vector<int> descriptorsToFlush() override {
         m_log.push_back("kept");
         if (beforeFlush) {
@@ -61,10 +51,6 @@ public:
     }
 
 private:
-    static std::error_code give(const StayingBytesSink& staying, const std::string& bytes) {
-        return staying && !bytes.empty() ? staying(bytes) : std::error_code{};
-    }
-
     std::vector<std::string>& m_log;
     int m_file = -1;
     int m_pipe[2] = {-1, -1};
@@ -92,16 +78,12 @@ private:
     std::vector<std::string>& m_log;
 };
 
-ino_t inodeOf(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
-}
-
 struct KeepingCase {
     const char* name;
     bool flushFails;
     bool trailerWrittenMeanwhile;
     std::vector<std::string> log;
+    std::size_t errors;
 };
 
 void PrintTo(const KeepingCase& keepingCase, std::ostream* out) {
@@ -126,7 +108,6 @@ TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
     makeDirectory(dir / "music");
     writeFile(dir / "music/a.mp3", trailer);
     writeFile(dir / "music/b.mp3", header);
-    const ino_t trailerInode = inodeOf(dir / "music/a.mp3");
     const std::string written = trailer + "appended by another program";
     recorder.flushFails = testCase.flushFails;
     if (testCase.trailerWrittenMeanwhile) {
@@ -144,11 +125,8 @@ TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
     EXPECT_BYTES(readFile(dir / "music/a.mp3"),
                  changed && !testCase.trailerWrittenMeanwhile ? audio : trailerNow);
     EXPECT_BYTES(readFile(dir / "music/b.mp3"), changed ? audio : header);
-    EXPECT_EQ(inodeOf(dir / "music/a.mp3"), trailerInode);
     EXPECT_EQ(listNames(dir / "music"), "a.mp3 b.mp3");
-    EXPECT_EQ(host.errors.size(), testCase.flushFails                ? 2u
-                                  : testCase.trailerWrittenMeanwhile ? 1u
-                                                                     : 0u);
+    EXPECT_EQ(host.errors.size(), testCase.errors);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,12 +136,14 @@ INSTANTIATE_TEST_SUITE_P(
             "flushed",
             false,
             false,
-            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate", "flush 1"}},
-        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}},
+            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate", "flush 1"},
+            0},
+        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}, 2},
         KeepingCase{"trailerWrittenMeanwhile",
                     false,
                     true,
-                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3"}}),
+                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3"},
+                    1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

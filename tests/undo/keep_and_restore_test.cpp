@@ -203,35 +203,6 @@ TEST_F(KeepTest, AnUnwritableKeepFolderFailsAtOpeningAndLeavesNothing) {
         << message;
 }
 
-// What stays comes from the read that keeps the rest; a failure to take it keeps nothing.
-TEST_F(KeepTest, WhatStaysIsHandedOverAndItsFailureKeepsNothing) {
-    auto keeper = openKeeper(dir / "keep");
-    const std::string run = keeper->runPath();
-    const std::string header = readFile(run + "/manifest.txt");
-    const int fd = ::open(mp3Path().c_str(), O_RDONLY | O_CLOEXEC);
-    const std::vector<ByteRange> ranges{{0, v2.size()}, {original.size() - 128, 128}};
-    const auto refuse = [](std::string_view) { return std::make_error_code(std::errc::io_error); };
-    EXPECT_EQ(keeper->keepMp3(fd, "Album/01 Track.mp3", original.size(), ranges, refuse),
-              std::errc::io_error);
-    EXPECT_EQ(readFile(run + "/manifest.txt"), header);
-    EXPECT_EQ(readFile(run + "/kept.data"), "");
-
-    std::string stayed;
-    const auto take = [&](std::string_view bytes) {
-        stayed += bytes;
-        return std::error_code{};
-    };
-    EXPECT_FALSE(keeper->keepMp3(fd, "Album/01 Track.mp3", original.size(), ranges, take));
-    ::close(fd);
-    ASSERT_FALSE(keeper->flush());
-    EXPECT_TRUE(stayed == stripped());
-    writeFile(mp3Path(), stayed);
-    const RestoreReport report = restoreRun(fileSystem, run);
-    ASSERT_EQ(report.results.size(), 1u);
-    EXPECT_EQ(report.results[0].outcome, RestoreOutcome::restored) << report.results[0].message;
-    EXPECT_TRUE(readFile(mp3Path()) == original);
-}
-
 TEST_F(KeepTest, AFullDiskKeepsNeitherBytesNorRecordOfThatFile) {
     auto keeper = openKeeper(dir / "keep");
     const std::string run = keeper->runPath();
