@@ -474,8 +474,13 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
 // What was kept is flushed with the batch's files, so that one commit of the journal serves
 // both; the deferred cuts follow the replacements and share the directories' commit.
 void Id3Work::commitPending() {
-    const std::vector<int> kept =
-        m_recorder != nullptr ? m_recorder->descriptorsToFlush() : std::vector<int>{};
+    std::vector<int> kept;
+    if (m_recorder != nullptr) {
+        if (const auto error = m_recorder->writeOut(kept)) {
+            abandonPending(error);
+            return;
+        }
+    }
     std::function<void()> afterInstall;
     if (!m_deferredCuts.empty()) {
         afterInstall = [this] { makeDeferredCuts(); };

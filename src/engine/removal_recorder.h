@@ -36,10 +36,11 @@ public:
                                                        std::string_view original,
                                                        std::string_view cleaned) = 0;
     [[nodiscard]] virtual std::error_code makeDurable() = 0;
-    // The descriptors whose flush makes what was kept so far durable, for a caller that flushes
-    // them with its own files before any change they protect is installed; none when nothing was
-    // kept since they were last given or flushed.
-    [[nodiscard]] virtual std::vector<int> descriptorsToFlush() = 0;
+    // Writes out what was kept and gives the descriptors whose flush makes it durable, for a
+    // caller that flushes them with its own files before any change they protect is installed;
+    // none when nothing was kept since. An error means that no file kept since the last call may
+    // be changed.
+    [[nodiscard]] virtual std::error_code writeOut(std::vector<int>& toFlush) = 0;
 };
 
 }  // namespace tagsnip

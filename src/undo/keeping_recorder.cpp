@@ -56,13 +56,18 @@ std::error_code KeepingRecorder::makeDurable() {
 
 // A flush of them that fails drops the changes they protect, and whatever is kept next sets
 // m_unflushed anew.
-std::vector<int> KeepingRecorder::descriptorsToFlush() {
+std::error_code KeepingRecorder::writeOut(std::vector<int>& toFlush) {
+    toFlush.clear();
     if (!m_unflushed) {
         return {};
     }
     m_unflushed = false;
+    if (const auto error = m_keeper->writeOut()) {
+        return error;
+    }
     const auto fds = m_keeper->descriptors();
-    return {fds.begin(), fds.end()};
+    toFlush.assign(fds.begin(), fds.end());
+    return {};
 }
 
 }  // namespace tagsnip::undo

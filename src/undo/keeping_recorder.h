@@ -22,7 +22,7 @@ public:
                                                std::string_view cleaned) override;
     // Flushes only when something was kept since the last time.
     [[nodiscard]] std::error_code makeDurable() override;
-    [[nodiscard]] std::vector<int> descriptorsToFlush() override;
+    [[nodiscard]] std::error_code writeOut(std::vector<int>& toFlush) override;
 
     const std::string& runPath() const { return m_keeper->runPath(); }
 

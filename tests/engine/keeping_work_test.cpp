@@ -42,12 +42,13 @@ public:
         return {};
     }
     std::error_code makeDurable() override { return {}; }
-    std::vector<int> descriptorsToFlush() override {
+    std::error_code writeOut(std::vector<int>& toFlush) override {
         m_log.push_back("kept");
         if (beforeFlush) {
             beforeFlush();
         }
-        return {flushFails ? m_pipe[0] : m_file};
+        toFlush = {flushFails ? m_pipe[0] : m_file};
+        return {};
     }
 
 private:
