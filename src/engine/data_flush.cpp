@@ -25,9 +25,10 @@ public:
     FlushRing& operator=(const FlushRing&) = delete;
 
     bool usable() const { return m_usable; }
-    // Flushes fds[begin, end), at most ringEntries of them; those that got no completion keep
-    // done[i] false. A ring that fails to submit is given up for the rest of the run.
-    void flush(const std::vector<int>& fds, std::size_t begin, std::size_t end,
+    // Flushes fds[begin, end), at most ringEntries of them, their data only where dataOnly;
+    // those that got no completion keep done[i] false. A ring that fails to submit is given up
+    // for the rest of the run.
+    void flush(const std::vector<int>& fds, bool dataOnly, std::size_t begin, std::size_t end,
                std::vector<std::error_code>& errors, std::vector<bool>& done);
 
 private:
@@ -56,11 +57,12 @@ unsigned FlushRing::submit(unsigned wanted) {
     return submitted;
 }
 
-void FlushRing::flush(const std::vector<int>& fds, std::size_t begin, std::size_t end,
-                      std::vector<std::error_code>& errors, std::vector<bool>& done) {
+void FlushRing::flush(const std::vector<int>& fds, bool dataOnly, std::size_t begin,
+                      std::size_t end, std::vector<std::error_code>& errors,
+                      std::vector<bool>& done) {
     for (std::size_t i = begin; i < end; ++i) {
         io_uring_sqe* entry = io_uring_get_sqe(&m_ring);
-        io_uring_prep_fsync(entry, fds[i], IORING_FSYNC_DATASYNC);
+        io_uring_prep_fsync(entry, fds[i], dataOnly ? IORING_FSYNC_DATASYNC : 0);
         io_uring_sqe_set_data64(entry, i);
     }
     const auto wanted = static_cast<unsigned>(end - begin);
@@ -89,25 +91,34 @@ void FlushRing::flush(const std::vector<int>& fds, std::size_t begin, std::size_
     }
 }
 
-std::error_code flushOne(int fd) {
-    return fdatasync(fd) == 0 ? std::error_code{} : std::error_code{errno, std::generic_category()};
+std::error_code flushOne(int fd, bool dataOnly) {
+    const int result = dataOnly ? fdatasync(fd) : fsync(fd);
+    return result == 0 ? std::error_code{} : std::error_code{errno, std::generic_category()};
+}
+
+void flushAll(const std::vector<int>& fds, bool dataOnly, std::vector<std::error_code>& errors) {
+    static FlushRing ring;
+    errors.assign(fds.size(), {});
+    std::vector<bool> done(fds.size(), false);
+    for (std::size_t begin = 0; begin < fds.size() && ring.usable(); begin += ringEntries) {
+        ring.flush(fds, dataOnly, begin, std::min(fds.size(), begin + ringEntries), errors, done);
+    }
+    // Never a skipped flush: whatever the ring did not complete is flushed here.
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (!done[i]) {
+            errors[i] = flushOne(fds[i], dataOnly);
+        }
+    }
 }
 
 }  // namespace
 
 void flushDataOfEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
-    static FlushRing ring;
-    errors.assign(fds.size(), {});
-    std::vector<bool> done(fds.size(), false);
-    for (std::size_t begin = 0; begin < fds.size() && ring.usable(); begin += ringEntries) {
-        ring.flush(fds, begin, std::min(fds.size(), begin + ringEntries), errors, done);
-    }
-    // Never a skipped flush: whatever the ring did not complete is flushed here.
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        if (!done[i]) {
-            errors[i] = flushOne(fds[i]);
-        }
-    }
+    flushAll(fds, true, errors);
+}
+
+void flushEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
+    flushAll(fds, false, errors);
 }
 
 }  // namespace tagsnip

@@ -10,5 +10,7 @@ namespace tagsnip {
 // (disabled by the system, refused by a seccomp policy, an old kernel) each is flushed in turn;
 // which way applies is found out once per process. errors[i] is the outcome for fds[i].
 void flushDataOfEach(const std::vector<int>& fds, std::vector<std::error_code>& errors);
+// As flushDataOfEach, with a full fsync of each: for directories, whose names are what must last.
+void flushEach(const std::vector<int>& fds, std::vector<std::error_code>& errors);
 
 }  // namespace tagsnip

@@ -533,6 +533,10 @@ std::error_code FileSystem::syncDirectory(int fd) {
     return resultOf(fsync(fd));
 }
 
+void FileSystem::syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
+    flushEach(fds, errors);
+}
+
 std::error_code FileSystem::duplicate(int fd, int& copy) {
     copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     return copy >= 0 ? std::error_code{} : lastError();

@@ -145,6 +145,8 @@ public:
     virtual void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors);
     // Makes the names in a directory durable.
     virtual std::error_code syncDirectory(int fd);
+    // Flushes files and directories alike (fsync), all at once where the kernel allows.
+    virtual void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors);
     // A second descriptor of what fd refers to, which outlives fd's closing.
     virtual std::error_code duplicate(int fd, int& copy);
     virtual std::error_code renameAt(int directory, const std::string& from, const std::string& to);

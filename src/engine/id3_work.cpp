@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
+#include <utility>
 
 namespace tagsnip {
 namespace {
@@ -43,6 +45,24 @@ struct Id3Work::OpenFile {
     int fd() const { return handle.fd; }
 };
 
+// A trailer cut that waits for the commit: what the cut needs of its file once the walk has
+// moved on, the file held open with its lease meanwhile.
+struct Id3Work::DeferredCut {
+    explicit DeferredCut(FileSystem& fileSystem) : handle(fileSystem) {}
+
+    std::string name;
+    std::string path;
+    FileStatus directory;
+    bool directoryKnown = false;
+    // The batch's descriptor of the file's directory, open until the commit.
+    int directoryFd = -1;
+    FileHandle handle;
+    FileStatus status;
+    OpenFile::Lease lease = OpenFile::Lease::notTaken;
+    const char* trailerTag = "ID3v1";
+    std::uint64_t contentEnd = 0;
+};
+
 Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, RemovalRecorder* recorder)
     : m_host(host),
       m_options(host),
@@ -51,6 +71,8 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, Removal
       m_recorder(recorder) {
     m_batch.emplace(fileSystem, batchBoundsForDescriptorLimit());
 }
+
+Id3Work::~Id3Work() = default;
 
 FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     FileResult result;
@@ -226,21 +248,82 @@ bool Id3Work::claim(OpenFile& file) {
     return true;
 }
 
-// A file that is read-only, or has other names that must keep their content, is replaced. So
-// is every file when removed bytes are kept: a cut in place would need its kept bytes on disk
-// first, a flush of its own, where a replacement joins the batch and its single flush.
+// A file that is read-only, or has other names that must keep their content, is replaced.
 void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
-    if (file.readOnly || file.status.links > 1 || m_recorder != nullptr) {
+    if (file.readOnly || file.status.links > 1) {
         (void)replaceWith(file, 0, contentEnd, file.trailerTag);
         return;
     }
     if (!claim(file)) {
         return;
     }
+    if (m_recorder != nullptr && !file.kept) {
+        deferCut(file, contentEnd);
+        return;
+    }
     if (const std::error_code error = cutInPlace(file, contentEnd)) {
         reportIoError(file, error);
     }
     commitIfDue();
+}
+
+// A cut in place is durable as soon as the file system likes, so its kept bytes must be durable
+// before it is made. Rather than a flush of its own, it waits for the batch's commit, which
+// flushes the kept bytes first; a copy of the whole file would cost far more than the wait.
+void Id3Work::deferCut(OpenFile& file, std::uint64_t contentEnd) {
+    int directoryFd = -1;
+    if (const auto error = m_batch->directoryOf(file.location, directoryFd)) {
+        reportIoError(file, error);
+        return;
+    }
+    if (const auto error = keepRemoved(file, {{contentEnd, file.status.size - contentEnd}})) {
+        reportError(file, couldNotKeepText(file.path(), error));
+        return;
+    }
+    auto cut = std::make_unique<DeferredCut>(m_fileSystem);
+    cut->name = file.location.name;
+    cut->path = file.path();
+    cut->directoryKnown = file.location.directory != nullptr;
+    if (cut->directoryKnown) {
+        cut->directory = *file.location.directory;
+    }
+    cut->directoryFd = directoryFd;
+    cut->handle.fd = std::exchange(file.handle.fd, -1);
+    cut->status = file.status;
+    cut->lease = file.lease;
+    cut->trailerTag = file.trailerTag;
+    cut->contentEnd = contentEnd;
+    m_deferredCuts.push_back(std::move(cut));
+    m_keptPending.push_back(file.path());
+    m_batch->hold();
+    commitIfDue();
+}
+
+void Id3Work::makeDeferredCuts() {
+    m_committing = true;
+    for (const auto& cut : m_deferredCuts) {
+        makeDeferredCut(*cut);
+    }
+    m_deferredCuts.clear();
+    m_committing = false;
+}
+
+// The walk has listed the file already: what goes wrong now is reported on its own.
+void Id3Work::makeDeferredCut(DeferredCut& cut) {
+    const FileLocation location{cut.directoryFd, cut.name, cut.path,
+                                cut.directoryKnown ? &cut.directory : nullptr};
+    FileResult result;
+    OpenFile file{location, false, result, FileHandle(m_fileSystem), cut.status};
+    file.handle.fd = std::exchange(cut.handle.fd, -1);
+    file.lease = cut.lease;
+    file.trailerTag = cut.trailerTag;
+    file.kept = true;
+    if (const std::error_code error = cutInPlace(file, cut.contentEnd)) {
+        reportIoError(file, error);
+    }
+    for (const std::string& text : result.errors) {
+        reportBatchError(text);
+    }
 }
 
 // Our own descriptor for writing would break our read lease, so the read lease makes way for a
@@ -339,7 +422,7 @@ std::error_code Id3Work::replaceWhileOthersRead(OpenFile& file, std::uint64_t co
 // the batch that makes it durable and renames it later, unless it has a name already.
 Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end,
                                       const char* tag) {
-    if (!claim(file) || !keepRemoved(file, {{0, begin}, {end, file.status.size - end}})) {
+    if (!claim(file)) {
         return Removal::failed;
     }
     AtomicReplacement::Failure failure;
@@ -360,10 +443,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
                                  failure.stage == AtomicReplacement::Stage::folderLocked;
         return nothingMade ? Removal::couldNotStart : Removal::failed;
     }
-    if (const auto error = copyContent(file, begin, end, replacement->fd())) {
-        failure.stage = AtomicReplacement::Stage::copy;
-        failure.error = error;
-        reportReplacementFailure(file, failure, tag);
+    if (!fillReplacement(file, begin, end, replacement->fd(), tag)) {
         return Removal::failed;
     }
     if (!replacement->finish(failure)) {
@@ -391,45 +471,92 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     return Removal::done;
 }
 
+// What was kept is flushed with the batch's files, so that one commit of the journal serves
+// both; the deferred cuts follow the replacements and share the directories' commit.
 void Id3Work::commitPending() {
-    if (m_recorder != nullptr && !m_keptPending.empty()) {
-        if (const auto error = m_recorder->makeDurable()) {
+    std::vector<int> kept;
+    if (m_recorder != nullptr) {
+        if (const auto error = m_recorder->writeOut(kept)) {
             abandonPending(error);
             return;
         }
-        m_keptPending.clear();
     }
-    m_batch->commit([this](const std::string& path, const char* tag,
-                           const AtomicReplacement::Failure& failure) {
-        reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
-                                        : replacementFailureText(path, failure, tag));
-    });
+    std::function<void()> afterInstall;
+    if (!m_deferredCuts.empty()) {
+        afterInstall = [this] { makeDeferredCuts(); };
+    }
+    const auto error = m_batch->commit(
+        [this](const std::string& path, const char* tag,
+               const AtomicReplacement::Failure& failure) {
+            reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
+                                            : replacementFailureText(path, failure, tag));
+        },
+        kept, afterInstall);
+    if (error) {
+        abandonPending(error);
+        return;
+    }
+    m_keptPending.clear();
 }
 
 void Id3Work::commitIfDue() {
-    if (m_batch->due()) {
+    if (!m_committing && m_batch->due()) {
         commitPending();
     }
 }
 
-// Returns false after reporting that the bytes could not be kept; the file must then stay as
-// it is.
-bool Id3Work::keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges) {
-    if (m_recorder == nullptr || file.kept) {
-        return true;
+// Writes the bytes from begin to end of the file to the new file at to. With a recorder, the
+// read that keeps the removed bytes copies what stays as well, so that the file is read once;
+// a sparse file is copied around its holes after it. Returns false after reporting; a file
+// whose removed bytes could not be kept must then stay as it is.
+bool Id3Work::fillReplacement(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to,
+                              const char* tag) {
+    const bool keeping = m_recorder != nullptr && !file.kept;
+    const bool copyWhileKeeping = keeping && file.status.allocated >= file.status.size;
+    std::error_code copyError;
+    std::uint64_t written = 0;
+    StayingBytesSink copy;
+    if (copyWhileKeeping) {
+        copy = [&](std::string_view bytes) {
+            copyError = m_fileSystem.write(to, bytes.data(), bytes.size(), written);
+            written += bytes.size();
+            return copyError;
+        };
     }
+    if (keeping) {
+        const auto error = keepRemoved(file, {{0, begin}, {end, file.status.size - end}}, copy);
+        if (error && !copyError) {
+            reportError(file, couldNotKeepText(file.path(), error));
+            return false;
+        }
+    }
+    if (!copyWhileKeeping) {
+        copyError = copyContent(file, begin, end, to);
+    }
+    if (copyError) {
+        AtomicReplacement::Failure failure;
+        failure.stage = AtomicReplacement::Stage::copy;
+        failure.error = copyError;
+        reportReplacementFailure(file, failure, tag);
+        return false;
+    }
+    return true;
+}
+
+std::error_code Id3Work::keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges,
+                                     const StayingBytesSink& staying) {
     std::vector<RemovedRange> removed;
     for (const RemovedRange& range : ranges) {
         if (range.length > 0) {
             removed.push_back(range);
         }
     }
-    if (const auto error = m_recorder->keepMp3(file.fd(), file.path(), file.status.size, removed)) {
-        reportError(file, couldNotKeepText(file.path(), error));
-        return false;
+    if (const auto error =
+            m_recorder->keepMp3(file.fd(), file.path(), file.status.size, removed, staying)) {
+        return error;
     }
     file.kept = true;
-    return true;
+    return {};
 }
 
 bool Id3Work::makeKeptDurable(OpenFile& file) {
@@ -445,6 +572,7 @@ bool Id3Work::makeKeptDurable(OpenFile& file) {
 
 // Without its kept bytes on disk no queued file may be renamed: the batch goes as a whole.
 void Id3Work::abandonPending(std::error_code error) {
+    m_deferredCuts.clear();
     m_batch.emplace(m_fileSystem, batchBoundsForDescriptorLimit());
     for (const std::string& path : m_keptPending) {
         reportBatchError(couldNotKeepText(path, error));

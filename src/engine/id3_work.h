@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -27,11 +28,15 @@ namespace tagsnip {
 // alone. With every tag kind to go, all blocks at the start and at the end are removed in one
 // change: a replacement, or a cut when only blocks at the end go. With a recorder, what a change
 // removes is kept first, and made durable before the change is; a file whose removed bytes
-// cannot be kept is left unchanged.
+// cannot be kept is left unchanged. A replacement then copies what stays from the read that
+// keeps the rest, and a cut waits for the commit that makes its kept bytes durable.
 class Id3Work {
 public:
     Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state,
             RemovalRecorder* recorder = nullptr);
+    ~Id3Work();
+    Id3Work(const Id3Work&) = delete;
+    Id3Work& operator=(const Id3Work&) = delete;
 
     [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly);
 
@@ -41,6 +46,7 @@ public:
 
 private:
     struct OpenFile;
+    struct DeferredCut;
     enum class Removal { notAttempted, couldNotStart, done, failed };
 
     bool testId3v1(OpenFile& file, std::uint64_t& contentEnd);
@@ -51,12 +57,18 @@ private:
     void takeLeaseBeforeReading(OpenFile& file);
     bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);
+    void deferCut(OpenFile& file, std::uint64_t contentEnd);
+    void makeDeferredCuts();
+    void makeDeferredCut(DeferredCut& cut);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
     std::error_code openForCut(const OpenFile& file, int& fd);
     std::error_code queueCutFlush(OpenFile& file, FileHandle& writer);
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);
-    bool keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges);
+    bool fillReplacement(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to,
+                         const char* tag);
+    std::error_code keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges,
+                                const StayingBytesSink& staying = {});
     bool makeKeptDurable(OpenFile& file);
     void abandonPending(std::error_code error);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
@@ -77,6 +89,10 @@ private:
     std::optional<ReplacementBatch> m_batch;
     // The files queued since what was kept for them was last made durable.
     std::vector<std::string> m_keptPending;
+    // Trailers kept and waiting for the commit to be cut.
+    std::vector<std::unique_ptr<DeferredCut>> m_deferredCuts;
+    // Set while the commit makes the deferred cuts, which must not start a commit of their own.
+    bool m_committing = false;
 };
 
 }  // namespace tagsnip

@@ -92,14 +92,19 @@ std::error_code ReplacementBatch::addCut(int fd, const std::string& path, const 
     return {};
 }
 
+void ReplacementBatch::hold() {
+    startAgeIfEmpty();
+    ++m_held;
+}
+
 void ReplacementBatch::startAgeIfEmpty() {
-    if (m_pending.empty() && m_cuts.empty()) {
+    if (m_pending.empty() && m_cuts.empty() && m_held == 0) {
         m_oldest = std::chrono::steady_clock::now();
     }
 }
 
 bool ReplacementBatch::due() const {
-    const std::size_t files = m_pending.size() + m_cuts.size();
+    const std::size_t files = m_pending.size() + m_cuts.size() + m_held;
     if (files == 0) {
         return false;
     }
@@ -107,23 +112,29 @@ bool ReplacementBatch::due() const {
            std::chrono::steady_clock::now() - m_oldest >= m_bounds.age;
 }
 
-// The batch's own files and nothing else, all flushed at once: their writeback is already under
-// way, so this mostly waits for it, and the journal commits once for all of them. A file whose
-// flush failed is named and its replacement abandoned, so its original stays in place.
-void ReplacementBatch::flushAll(const FailureReport& report) {
+// The batch's own files and the prerequisites, all flushed at once: their writeback is already
+// under way, so this mostly waits for it, and the journal commits once for all of them. A file
+// whose flush failed is named and its replacement abandoned, so its original stays in place.
+std::error_code ReplacementBatch::flushAll(const FailureReport& report,
+                                           const std::vector<int>& prerequisites) {
+    if (m_pending.empty() && m_cuts.empty() && prerequisites.empty()) {
+        return {};
+    }
     std::vector<int> fds;
-    fds.reserve(m_pending.size() + m_cuts.size());
+    fds.reserve(m_pending.size() + m_cuts.size() + prerequisites.size());
     for (const Pending& pending : m_pending) {
         fds.push_back(pending.replacement->fd());
     }
     for (const Cut& cut : m_cuts) {
         fds.push_back(cut.fd);
     }
+    fds.insert(fds.end(), prerequisites.begin(), prerequisites.end());
     std::vector<std::error_code> errors;
     m_fileSystem.syncFiles(fds, errors);
     AtomicReplacement::Failure failure;
     failure.stage = AtomicReplacement::Stage::flush;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    const std::size_t ownFiles = m_pending.size() + m_cuts.size();
+    for (std::size_t i = 0; i < ownFiles; ++i) {
         if (!errors[i]) {
             continue;
         }
@@ -139,6 +150,9 @@ void ReplacementBatch::flushAll(const FailureReport& report) {
         }
     }
     closeCuts();
+    const auto failed = std::find_if(errors.begin() + static_cast<std::ptrdiff_t>(ownFiles),
+                                     errors.end(), [](std::error_code error) { return !!error; });
+    return failed == errors.end() ? std::error_code{} : *failed;
 }
 
 void ReplacementBatch::closeCuts() {
@@ -148,8 +162,7 @@ void ReplacementBatch::closeCuts() {
     m_cuts.clear();
 }
 
-void ReplacementBatch::commit(const FailureReport& report) {
-    flushAll(report);
+void ReplacementBatch::installAll(const FailureReport& report) {
     AtomicReplacement::Failure failure;
     for (Pending& pending : m_pending) {
         if (!pending.replacement) {
@@ -162,12 +175,15 @@ void ReplacementBatch::commit(const FailureReport& report) {
         }
     }
     m_pending.clear();
-    m_bytes = 0;
+}
+
+void ReplacementBatch::flushDirectories(const FailureReport& report) {
+    AtomicReplacement::Failure failure;
+    failure.stage = AtomicReplacement::Stage::flush;
     for (const Directory& directory : m_directories) {
         // Until the directory is flushed a crash may still bring back the originals' names.
         if (directory.renamedInto) {
             if (const auto error = m_fileSystem.syncDirectory(directory.fd)) {
-                failure.stage = AtomicReplacement::Stage::flush;
                 failure.error = error;
                 report(directory.path, nullptr, failure);
             }
@@ -175,6 +191,24 @@ void ReplacementBatch::commit(const FailureReport& report) {
         m_fileSystem.close(directory.fd);
     }
     m_directories.clear();
+}
+
+std::error_code ReplacementBatch::commit(const FailureReport& report,
+                                         const std::vector<int>& prerequisites,
+                                         const std::function<void()>& afterInstall) {
+    if (const auto error = flushAll(report, prerequisites)) {
+        return error;
+    }
+    installAll(report);
+    if (afterInstall) {
+        afterInstall();
+        (void)flushAll(report, {});
+        installAll(report);
+    }
+    m_held = 0;
+    m_bytes = 0;
+    flushDirectories(report);
+    return {};
 }
 
 }  // namespace tagsnip

@@ -46,16 +46,27 @@ public:
     // Queues the flush of a file cut in place through fd, which the batch duplicates; where it
     // cannot, flushes it at once and gives the outcome.
     [[nodiscard]] std::error_code addCut(int fd, const std::string& path, const char* tag);
+    // Counts a file that holds a descriptor until the batch is committed but is queued by the
+    // caller, to be added to the batch at its commit.
+    void hold();
     // Whether a bound is reached: commit now.
     bool due() const;
-    void commit(const FailureReport& report);
+    // prerequisites are flushed with the batch's files: when one of them fails, nothing is
+    // installed and its error is returned, and the batch must be dropped. afterInstall runs once
+    // the replacements are in place; what it adds is flushed and installed before the directories
+    // are flushed, so that one commit of the journal serves both.
+    [[nodiscard]] std::error_code commit(const FailureReport& report,
+                                         const std::vector<int>& prerequisites = {},
+                                         const std::function<void()>& afterInstall = {});
 
 private:
     struct Pending;
     struct Cut;
     struct Directory;
 
-    void flushAll(const FailureReport& report);
+    std::error_code flushAll(const FailureReport& report, const std::vector<int>& prerequisites);
+    void installAll(const FailureReport& report);
+    void flushDirectories(const FailureReport& report);
     void startAgeIfEmpty();
     void closeCuts();
 
@@ -64,6 +75,7 @@ private:
     std::vector<Pending> m_pending;
     std::vector<Cut> m_cuts;
     std::vector<Directory> m_directories;
+    std::size_t m_held = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_oldest;
 };

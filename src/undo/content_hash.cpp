@@ -1,6 +1,11 @@
 #include "content_hash.h"
 
 #include <xxhash.h>
+// The library's plain functions are built for the oldest x86-64 processors; its dispatching ones
+// use the widest vector unit the processor has.
+#if defined(__x86_64__) && __has_include(<xxh_x86dispatch.h>)
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <algorithm>
 #include <limits>
@@ -26,8 +31,9 @@ int hexValue(char digit) {
 // stays or the hash of the cut range it lies in.
 class OnePass {
 public:
-    OnePass(std::span<const ByteRange> cut, const CutBytesSink& sink)
-        : m_cut(cut), m_cutHashes(cut.size()), m_sink(sink) {}
+    OnePass(std::span<const ByteRange> cut, const CutBytesSink& sink,
+            const RemainingBytesSink& remainingSink)
+        : m_cut(cut), m_cutHashes(cut.size()), m_sink(sink), m_remainingSink(remainingSink) {}
 
     std::error_code take(std::string_view chunk) {
         m_whole.update(chunk);
@@ -73,7 +79,7 @@ private:
     std::error_code takePiece(std::string_view piece) {
         if (!insideRange()) {
             m_remaining.update(piece);
-            return {};
+            return m_remainingSink ? m_remainingSink(piece) : std::error_code{};
         }
         m_cutHashes[m_next].update(piece);
         return m_sink ? m_sink(m_next, piece) : std::error_code{};
@@ -84,6 +90,7 @@ private:
     StreamingHash m_remaining;
     std::vector<StreamingHash> m_cutHashes;
     const CutBytesSink& m_sink;
+    const RemainingBytesSink& m_remainingSink;
     std::uint64_t m_at = 0;
     std::size_t m_next = 0;
 };
@@ -162,11 +169,11 @@ bool rangesFit(std::span<const ByteRange> ranges, std::uint64_t size) {
 
 std::error_code hashFile(FileSystem& fileSystem, int fd, std::uint64_t size,
                          std::span<const ByteRange> cut, FileDigests& digests,
-                         const CutBytesSink& sink) {
+                         const CutBytesSink& sink, const RemainingBytesSink& remainingSink) {
     if (!rangesFit(cut, size)) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    OnePass pass(cut, sink);
+    OnePass pass(cut, sink, remainingSink);
     // Sized to the file and left uninitialised: most files are small, and a buffer cleared for
     // nothing costs more than hashing them.
     const auto bufferSize =

@@ -66,13 +66,16 @@ struct FileDigests {
 
 // Receives the bytes of cut range number range, in order, piece by piece.
 using CutBytesSink = std::function<std::error_code(std::size_t range, std::string_view bytes)>;
+// Receives what stays once the cut ranges are left out, in order, piece by piece.
+using RemainingBytesSink = std::function<std::error_code(std::string_view bytes)>;
 
 // Reads the first size bytes of fd once. cut is sorted by offset, its ranges do not overlap and
 // lie within size (else std::errc::invalid_argument); a file shorter than size fails with
-// EngineError::readBeyondEnd, and an error of sink ends the read with that error.
+// EngineError::readBeyondEnd, and an error of a sink ends the read with that error.
 [[nodiscard]] std::error_code hashFile(FileSystem& fileSystem, int fd, std::uint64_t size,
                                        std::span<const ByteRange> cut, FileDigests& digests,
-                                       const CutBytesSink& sink = {});
+                                       const CutBytesSink& sink = {},
+                                       const RemainingBytesSink& remainingSink = {});
 [[nodiscard]] std::error_code hashFile(FileSystem& fileSystem, int fd, std::uint64_t size,
                                        Digest& whole);
 

@@ -19,7 +19,8 @@ bool KeepingRecorder::relative(const std::string& path, std::string& relativePat
 }
 
 std::error_code KeepingRecorder::keepMp3(int fd, const std::string& path, std::uint64_t size,
-                                         std::span<const RemovedRange> removed) {
+                                         std::span<const RemovedRange> removed,
+                                         const StayingBytesSink& staying) {
     std::string relativePath;
     if (!relative(path, relativePath)) {
         return std::make_error_code(std::errc::invalid_argument);
@@ -29,7 +30,7 @@ std::error_code KeepingRecorder::keepMp3(int fd, const std::string& path, std::u
         ranges.push_back({range.offset, range.length});
     }
     m_unflushed = true;
-    return m_keeper->keepMp3(fd, relativePath, size, ranges);
+    return m_keeper->keepMp3(fd, relativePath, size, ranges, staying);
 }
 
 std::error_code KeepingRecorder::keepPlaylist(const std::string& path, std::string_view original,
@@ -50,6 +51,22 @@ std::error_code KeepingRecorder::makeDurable() {
         return error;
     }
     m_unflushed = false;
+    return {};
+}
+
+// A flush of them that fails drops the changes they protect, and whatever is kept next sets
+// m_unflushed anew.
+std::error_code KeepingRecorder::writeOut(std::vector<int>& toFlush) {
+    toFlush.clear();
+    if (!m_unflushed) {
+        return {};
+    }
+    m_unflushed = false;
+    if (const auto error = m_keeper->writeOut()) {
+        return error;
+    }
+    const auto fds = m_keeper->descriptors();
+    toFlush.assign(fds.begin(), fds.end());
     return {};
 }
 

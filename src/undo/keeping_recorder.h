@@ -16,11 +16,13 @@ public:
     KeepingRecorder(std::unique_ptr<RemovedBytesKeeper> keeper, const std::string& startDirectory);
 
     [[nodiscard]] std::error_code keepMp3(int fd, const std::string& path, std::uint64_t size,
-                                          std::span<const RemovedRange> removed) override;
+                                          std::span<const RemovedRange> removed,
+                                          const StayingBytesSink& staying = {}) override;
     [[nodiscard]] std::error_code keepPlaylist(const std::string& path, std::string_view original,
                                                std::string_view cleaned) override;
     // Flushes only when something was kept since the last time.
     [[nodiscard]] std::error_code makeDurable() override;
+    [[nodiscard]] std::error_code writeOut(std::vector<int>& toFlush) override;
 
     const std::string& runPath() const { return m_keeper->runPath(); }
 

@@ -7,12 +7,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace tagsnip::undo {
 namespace {
+
+// A tag with large pictures is written out in parts of about this size rather than held whole.
+constexpr std::size_t cutBytesWriteSize = 1 << 20;
+// Kept bytes written since their writeback last began that make it worth beginning again.
+constexpr std::uint64_t writebackStep = 256 * 1024;
+// A file's cut bytes from this size on are written at once, so that a full disk refuses that
+// file alone; smaller ones wait with the records for one write of many.
+constexpr std::size_t writeThroughSize = 64 * 1024;
+// What may wait in memory before it is written out.
+constexpr std::size_t pendingLimit = 1 << 20;
+
+std::error_code firstError(const std::vector<std::error_code>& errors) {
+    for (const std::error_code& error : errors) {
+        if (error) {
+            return error;
+        }
+    }
+    return {};
+}
 
 std::string absolutePath(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
@@ -233,30 +254,32 @@ std::error_code RemovedBytesKeeper::create(int keepFd, const std::string& runNam
         return error;
     }
     m_manifestEnd = line.size();
-    if (const auto error = flush()) {
-        return error;
-    }
-    if (const auto error = m_fileSystem.syncDirectory(m_runFd)) {
-        return error;
-    }
-    return m_fileSystem.syncDirectory(keepFd);
+    m_manifestWritten = line.size();
+    // The files and the names of both folders, all at once: one commit of the journal.
+    std::vector<std::error_code> errors;
+    m_fileSystem.syncEach({m_dataFd, m_manifestFd, m_runFd, keepFd}, errors);
+    return firstError(errors);
 }
 
 std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativePath,
-                                            std::uint64_t size,
-                                            std::span<const ByteRange> removed) {
+                                            std::uint64_t size, std::span<const ByteRange> removed,
+                                            const RemainingBytesSink& remaining) {
     if (m_broken) {
         return m_broken;
     }
-    std::uint64_t dataEnd = m_dataEnd;
+    m_cutBytes.clear();
     const CutBytesSink sink = [&](std::size_t, std::string_view bytes) {
-        const auto error = m_fileSystem.write(m_dataFd, bytes.data(), bytes.size(), dataEnd);
-        dataEnd += bytes.size();
-        return error;
+        m_cutBytes.append(bytes);
+        return m_cutBytes.size() < cutBytesWriteSize ? std::error_code{} : writeCutBytes();
     };
     FileDigests digests;
-    if (const auto error = hashFile(m_fileSystem, fd, size, removed, digests, sink)) {
+    if (const auto error = hashFile(m_fileSystem, fd, size, removed, digests, sink, remaining)) {
         return undoAppend(error);
+    }
+    if (m_cutBytes.size() >= writeThroughSize) {
+        if (const auto error = writeCutBytes()) {
+            return undoAppend(error);
+        }
     }
     ManifestRecord record{FileKind::mp3, relativePath,      size, digests.whole,
                           size,          digests.remaining, {}};
@@ -266,7 +289,19 @@ std::error_code RemovedBytesKeeper::keepMp3(int fd, const std::string& relativeP
         dataOffset += removed[i].length;
         record.leftSize -= removed[i].length;
     }
-    return append(record, dataEnd);
+    return append(record, dataOffset);
+}
+
+// Writes the cut bytes gathered so far after everything kept before them.
+std::error_code RemovedBytesKeeper::writeCutBytes() {
+    if (const auto error = writePending()) {
+        return error;
+    }
+    const auto error =
+        m_fileSystem.write(m_dataFd, m_cutBytes.data(), m_cutBytes.size(), m_dataWritten);
+    m_dataWritten += m_cutBytes.size();
+    m_cutBytes.clear();
+    return error;
 }
 
 std::error_code RemovedBytesKeeper::keepPlaylist(const std::string& relativePath,
@@ -283,31 +318,86 @@ std::error_code RemovedBytesKeeper::keepPlaylist(const std::string& relativePath
                                 cleaned.size(),
                                 hashOf(cleaned),
                                 {{{0, original.size()}, originalHash, m_dataEnd}}};
-    if (const auto error =
-            m_fileSystem.write(m_dataFd, original.data(), original.size(), m_dataEnd)) {
+    m_cutBytes.assign(original);
+    if (const auto error = writeCutBytes()) {
         return undoAppend(error);
     }
     return append(record, m_dataEnd + original.size());
 }
 
+// The record, and the cut bytes not written yet, wait in memory for the next write-out.
 std::error_code RemovedBytesKeeper::append(const ManifestRecord& record, std::uint64_t dataEnd) {
     if (!recordProblem(record).empty()) {
         return undoAppend(std::make_error_code(std::errc::invalid_argument));
     }
     const std::string line = recordLine(record);
-    if (const auto error =
-            m_fileSystem.write(m_manifestFd, line.data(), line.size(), m_manifestEnd)) {
-        return undoAppend(error);
-    }
+    m_pendingRecords += line;
+    m_pendingData += m_cutBytes;
+    m_cutBytes.clear();
     m_manifestEnd += line.size();
     m_dataEnd = dataEnd;
+    if (m_pendingData.size() + m_pendingRecords.size() < pendingLimit) {
+        return {};
+    }
+    return writePending();
+}
+
+// One write to each file for many kept files. When it fails, what was kept since the last
+// write-out is gone: the files go back to their length before it, and writeOut tells the run,
+// which must then leave those files unchanged.
+std::error_code RemovedBytesKeeper::writePending() {
+    std::error_code error;
+    if (!m_pendingData.empty()) {
+        error =
+            m_fileSystem.write(m_dataFd, m_pendingData.data(), m_pendingData.size(), m_dataWritten);
+    }
+    if (!error && !m_pendingRecords.empty()) {
+        error = m_fileSystem.write(m_manifestFd, m_pendingRecords.data(), m_pendingRecords.size(),
+                                   m_manifestWritten);
+    }
+    m_pendingData.clear();
+    m_pendingRecords.clear();
+    if (error) {
+        m_dataEnd = m_dataWritten;
+        m_manifestEnd = m_manifestWritten;
+        m_lostPending = error;
+        return undoAppend(error);
+    }
+    m_dataWritten = m_dataEnd;
+    m_manifestWritten = m_manifestEnd;
+    startWritebackWhenDue();
     return {};
+}
+
+std::error_code RemovedBytesKeeper::writeOut() {
+    if (m_lostPending) {
+        return std::exchange(m_lostPending, {});
+    }
+    if (const auto error = writePending()) {
+        m_lostPending.clear();
+        return error;
+    }
+    return {};
+}
+
+// The kept bytes go to the disk while the run works on, so that the flush before the batch's
+// changes mostly waits for the journal rather than for the data.
+void RemovedBytesKeeper::startWritebackWhenDue() {
+    if (m_dataWritten - m_writebackStarted < writebackStep) {
+        return;
+    }
+    m_fileSystem.startWriteback(m_dataFd);
+    m_writebackStarted = m_dataWritten;
 }
 
 // A half-written line would make the rest of the manifest unreadable, and half-kept bytes are
 // of no use: both files go back to their length before the append.
 std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
-    for (const auto& [fd, end] : {std::pair{m_dataFd, m_dataEnd}, {m_manifestFd, m_manifestEnd}}) {
+    m_cutBytes.clear();
+    m_dataWritten = std::min(m_dataWritten, m_dataEnd);
+    m_manifestWritten = std::min(m_manifestWritten, m_manifestEnd);
+    for (const auto& [fd, end] :
+         {std::pair{m_dataFd, m_dataWritten}, {m_manifestFd, m_manifestWritten}}) {
         if (const auto truncateError = m_fileSystem.truncate(fd, end); truncateError && !m_broken) {
             m_broken = truncateError;
         }
@@ -315,11 +405,14 @@ std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
     return error;
 }
 
+// Both flushes are issued at once, so that they wait together for one commit of the journal.
 std::error_code RemovedBytesKeeper::flush() {
-    if (const auto error = m_fileSystem.sync(m_dataFd)) {
+    if (const auto error = writePending()) {
         return error;
     }
-    return m_fileSystem.sync(m_manifestFd);
+    std::vector<std::error_code> errors;
+    m_fileSystem.syncFiles({m_dataFd, m_manifestFd}, errors);
+    return firstError(errors);
 }
 
 }  // namespace tagsnip::undo

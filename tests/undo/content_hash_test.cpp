@@ -70,10 +70,16 @@ TEST_P(HashPassTest, OneReadGivesWholeRemainingAndCutHashes) {
         sunk += bytes;
         return std::error_code{};
     };
-    ASSERT_FALSE(hashFile(fileSystem, fd, fileSize, cut, digests, sink));
+    std::string stayed;
+    const RemainingBytesSink remainingSink = [&](std::string_view bytes) {
+        stayed += bytes;
+        return std::error_code{};
+    };
+    ASSERT_FALSE(hashFile(fileSystem, fd, fileSize, cut, digests, sink, remainingSink));
     EXPECT_EQ(digests.whole, hashOf(content));
     EXPECT_EQ(digests.remaining, hashOf(remaining));
     EXPECT_TRUE(sunk == cutBytes);
+    EXPECT_TRUE(stayed == remaining);
     ASSERT_EQ(digests.cut.size(), cut.size());
     for (std::size_t i = 0; i < cut.size(); ++i) {
         EXPECT_EQ(digests.cut[i], hashOf(content.substr(cut[i].offset, cut[i].length))) << i;
@@ -99,6 +105,16 @@ TEST_F(HashPassTest, RefusesBadRangesAndAShortFile) {
     Digest whole;
     EXPECT_EQ(hashFile(fileSystem, fd, fileSize + 1, whole),
               make_error_code(EngineError::readBeyondEnd));
+}
+
+TEST_F(HashPassTest, AFailingSinkEndsTheReadWithItsError) {
+    FileDigests digests;
+    const std::vector<ByteRange> head{{0, 10}};
+    const auto full = [](auto&&...) { return std::make_error_code(std::errc::no_space_on_device); };
+    EXPECT_EQ(hashFile(fileSystem, fd, fileSize, head, digests, full),
+              std::errc::no_space_on_device);
+    EXPECT_EQ(hashFile(fileSystem, fd, fileSize, head, digests, {}, full),
+              std::errc::no_space_on_device);
 }
 
 }  // namespace

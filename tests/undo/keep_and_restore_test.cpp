@@ -285,7 +285,10 @@ TEST_F(KeepTest, AFullDiskKeepsNeitherBytesNorRecordOfThatFile) {
     const std::string run = keeper->runPath();
     const std::string header = readFile(run + "/manifest.txt");
     fileSystem.full = true;
-    EXPECT_EQ(keepMp3(*keeper), std::errc::no_space_on_device);
+    EXPECT_FALSE(keepMp3(*keeper));
+    EXPECT_EQ(keeper->flush(), std::errc::no_space_on_device);
+    EXPECT_EQ(keeper->writeOut(), std::errc::no_space_on_device);
+    EXPECT_FALSE(keeper->writeOut());
     EXPECT_EQ(readFile(run + "/manifest.txt"), header);
     EXPECT_EQ(readFile(run + "/kept.data"), "");
 
