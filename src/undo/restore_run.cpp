@@ -98,9 +98,11 @@ public:
         }
     }
 
+    // Without prerequisites to flush, the commit itself has no error to give: each file's comes
+    // through the report.
     void commit() {
-        m_batch.commit([this](const std::string& path, const char* tag,
-                              const AtomicReplacement::Failure& failure) {
+        (void)m_batch.commit([this](const std::string& path, const char* tag,
+                                    const AtomicReplacement::Failure& failure) {
             if (tag == nullptr) {
                 folderFailed(path, failure.error);
             } else {
