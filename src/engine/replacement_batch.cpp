@@ -177,17 +177,39 @@ void ReplacementBatch::installAll(const FailureReport& report) {
     m_pending.clear();
 }
 
-void ReplacementBatch::flushDirectories(const FailureReport& report) {
-    AtomicReplacement::Failure failure;
-    failure.stage = AtomicReplacement::Stage::flush;
+// After the renames, in one round: the cuts made since the first and every directory renamed
+// into, so that a single commit of the journal makes them last. Until a directory is flushed a
+// crash may still bring back the originals' names.
+void ReplacementBatch::flushCutsAndDirectories(const FailureReport& report) {
+    std::vector<int> fds;
+    for (const Cut& cut : m_cuts) {
+        fds.push_back(cut.fd);
+    }
+    std::vector<const Directory*> flushed;
     for (const Directory& directory : m_directories) {
-        // Until the directory is flushed a crash may still bring back the originals' names.
         if (directory.renamedInto) {
-            if (const auto error = m_fileSystem.syncDirectory(directory.fd)) {
-                failure.error = error;
-                report(directory.path, nullptr, failure);
-            }
+            fds.push_back(directory.fd);
+            flushed.push_back(&directory);
         }
+    }
+    std::vector<std::error_code> errors;
+    if (!fds.empty()) {
+        m_fileSystem.syncEach(fds, errors);
+    }
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (!errors[i]) {
+            continue;
+        }
+        if (i < m_cuts.size()) {
+            report(m_cuts[i].path, m_cuts[i].tag,
+                   {AtomicReplacement::Stage::cutFlush, errors[i], {}});
+        } else {
+            report(flushed[i - m_cuts.size()]->path, nullptr,
+                   {AtomicReplacement::Stage::flush, errors[i], {}});
+        }
+    }
+    closeCuts();
+    for (const Directory& directory : m_directories) {
         m_fileSystem.close(directory.fd);
     }
     m_directories.clear();
@@ -202,12 +224,15 @@ std::error_code ReplacementBatch::commit(const FailureReport& report,
     installAll(report);
     if (afterInstall) {
         afterInstall();
-        (void)flushAll(report, {});
-        installAll(report);
+        // A cut that had to become a replacement is flushed and renamed like the others.
+        if (!m_pending.empty()) {
+            (void)flushAll(report, {});
+            installAll(report);
+        }
     }
     m_held = 0;
     m_bytes = 0;
-    flushDirectories(report);
+    flushCutsAndDirectories(report);
     return {};
 }
 

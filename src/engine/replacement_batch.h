@@ -66,7 +66,7 @@ private:
 
     std::error_code flushAll(const FailureReport& report, const std::vector<int>& prerequisites);
     void installAll(const FailureReport& report);
-    void flushDirectories(const FailureReport& report);
+    void flushCutsAndDirectories(const FailureReport& report);
     void startAgeIfEmpty();
     void closeCuts();
 

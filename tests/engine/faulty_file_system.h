@@ -85,6 +85,13 @@ public:
     std::error_code syncDirectory(int fd) override {
         return m_fault == Fault::syncDirectory ? fail() : FileSystem::syncDirectory(fd);
     }
+    // A batch flushes its directories together, after its renames.
+    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        FileSystem::syncEach(fds, errors);
+        if (m_fault == Fault::syncDirectory) {
+            errors.assign(fds.size(), fail());
+        }
+    }
     std::error_code setOwnerOf(int fd, uid_t owner, gid_t group) override {
         return m_fault == Fault::metadataCallsFail ? fail()
                                                    : FileSystem::setOwnerOf(fd, owner, group);

@@ -74,6 +74,10 @@ public:
         m_log.push_back("flush " + std::to_string(fds.size()));
         FileSystem::syncFiles(fds, errors);
     }
+    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        m_log.push_back("flush with folders " + std::to_string(fds.size()));
+        FileSystem::syncEach(fds, errors);
+    }
 
 private:
     std::vector<std::string>& m_log;
@@ -133,18 +137,19 @@ TEST_P(KeepingWorkTest, ChangesFollowTheFlushOfWhatWasKept) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepingWorkTest,
     ::testing::Values(
-        KeepingCase{
-            "flushed",
-            false,
-            false,
-            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate", "flush 1"},
-            0},
-        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}, 2},
-        KeepingCase{"trailerWrittenMeanwhile",
+        KeepingCase{"flushed",
                     false,
-                    true,
-                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3"},
-                    1}),
+                    false,
+                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate",
+                     "flush with folders 2"},
+                    0},
+        KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}, 2},
+        KeepingCase{
+            "trailerWrittenMeanwhile",
+            false,
+            true,
+            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "flush with folders 1"},
+            1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

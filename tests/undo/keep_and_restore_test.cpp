@@ -52,10 +52,12 @@ public:
             errors.front() = std::make_error_code(std::errc::no_space_on_device);
         }
     }
-    std::error_code syncDirectory(int fd) override {
-        return std::exchange(atCommit, AtCommit::nothing) == AtCommit::folderFlushFails
-                   ? std::make_error_code(std::errc::io_error)
-                   : FileSystem::syncDirectory(fd);
+    // A restore's batch flushes its folders together after the renames, the MP3's first.
+    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
+        FileSystem::syncEach(fds, errors);
+        if (std::exchange(atCommit, AtCommit::nothing) == AtCommit::folderFlushFails) {
+            errors.front() = std::make_error_code(std::errc::io_error);
+        }
     }
 
     std::error_code write(int fd, const void* data, std::size_t length,
