@@ -143,16 +143,19 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
             report(m_pending[i].path, m_pending[i].tag, failure);
             m_pending[i].replacement.reset();
         } else {
-            const Cut& cut = m_cuts[i - m_pending.size()];
-            AtomicReplacement::Failure cutFailure{
-                AtomicReplacement::Stage::cutFlush, errors[i], {}};
-            report(cut.path, cut.tag, cutFailure);
+            reportCutNotFlushed(report, m_cuts[i - m_pending.size()], errors[i]);
         }
     }
     closeCuts();
     const auto failed = std::find_if(errors.begin() + static_cast<std::ptrdiff_t>(ownFiles),
                                      errors.end(), [](std::error_code error) { return !!error; });
     return failed == errors.end() ? std::error_code{} : *failed;
+}
+
+// The cut is made and stays made: only its durability is in doubt.
+void ReplacementBatch::reportCutNotFlushed(const FailureReport& report, const Cut& cut,
+                                           std::error_code error) {
+    report(cut.path, cut.tag, {AtomicReplacement::Stage::cutFlush, error, {}});
 }
 
 void ReplacementBatch::closeCuts() {
@@ -201,8 +204,7 @@ void ReplacementBatch::flushCutsAndDirectories(const FailureReport& report) {
             continue;
         }
         if (i < m_cuts.size()) {
-            report(m_cuts[i].path, m_cuts[i].tag,
-                   {AtomicReplacement::Stage::cutFlush, errors[i], {}});
+            reportCutNotFlushed(report, m_cuts[i], errors[i]);
         } else {
             report(flushed[i - m_cuts.size()]->path, nullptr,
                    {AtomicReplacement::Stage::flush, errors[i], {}});

@@ -68,6 +68,8 @@ private:
     void installAll(const FailureReport& report);
     void flushCutsAndDirectories(const FailureReport& report);
     void startAgeIfEmpty();
+    static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
+                                    std::error_code error);
     void closeCuts();
 
     FileSystem& m_fileSystem;
