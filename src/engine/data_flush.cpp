@@ -9,7 +9,14 @@
 namespace tagsnip {
 namespace {
 
-constexpr unsigned ringEntries = 256;
+// Above the largest batch with its folders and prerequisites, so that a batch's flush is one
+// submission.
+constexpr unsigned ringEntries = 1024;
+
+struct FlushTarget {
+    int fd;
+    bool dataOnly;
+};
 
 // The one ring of the process, set up at the first flush. The engine is single-threaded, so it
 // is never shared between two flushes at once.
@@ -25,10 +32,9 @@ public:
     FlushRing& operator=(const FlushRing&) = delete;
 
     bool usable() const { return m_usable; }
-    // Flushes fds[begin, end), at most ringEntries of them, their data only where dataOnly;
-    // those that got no completion keep done[i] false. A ring that fails to submit is given up
-    // for the rest of the run.
-    void flush(const std::vector<int>& fds, bool dataOnly, std::size_t begin, std::size_t end,
+    // Flushes targets[begin, end), at most ringEntries of them; those that got no completion
+    // keep done[i] false. A ring that fails to submit is given up for the rest of the run.
+    void flush(const std::vector<FlushTarget>& targets, std::size_t begin, std::size_t end,
                std::vector<std::error_code>& errors, std::vector<bool>& done);
 
 private:
@@ -57,12 +63,11 @@ unsigned FlushRing::submit(unsigned wanted) {
     return submitted;
 }
 
-void FlushRing::flush(const std::vector<int>& fds, bool dataOnly, std::size_t begin,
-                      std::size_t end, std::vector<std::error_code>& errors,
-                      std::vector<bool>& done) {
+void FlushRing::flush(const std::vector<FlushTarget>& targets, std::size_t begin, std::size_t end,
+                      std::vector<std::error_code>& errors, std::vector<bool>& done) {
     for (std::size_t i = begin; i < end; ++i) {
         io_uring_sqe* entry = io_uring_get_sqe(&m_ring);
-        io_uring_prep_fsync(entry, fds[i], dataOnly ? IORING_FSYNC_DATASYNC : 0);
+        io_uring_prep_fsync(entry, targets[i].fd, targets[i].dataOnly ? IORING_FSYNC_DATASYNC : 0);
         io_uring_sqe_set_data64(entry, i);
     }
     const auto wanted = static_cast<unsigned>(end - begin);
@@ -91,34 +96,35 @@ void FlushRing::flush(const std::vector<int>& fds, bool dataOnly, std::size_t be
     }
 }
 
-std::error_code flushOne(int fd, bool dataOnly) {
-    const int result = dataOnly ? fdatasync(fd) : fsync(fd);
+std::error_code flushOne(FlushTarget target) {
+    const int result = target.dataOnly ? fdatasync(target.fd) : fsync(target.fd);
     return result == 0 ? std::error_code{} : std::error_code{errno, std::generic_category()};
-}
-
-void flushAll(const std::vector<int>& fds, bool dataOnly, std::vector<std::error_code>& errors) {
-    static FlushRing ring;
-    errors.assign(fds.size(), {});
-    std::vector<bool> done(fds.size(), false);
-    for (std::size_t begin = 0; begin < fds.size() && ring.usable(); begin += ringEntries) {
-        ring.flush(fds, dataOnly, begin, std::min(fds.size(), begin + ringEntries), errors, done);
-    }
-    // Never a skipped flush: whatever the ring did not complete is flushed here.
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        if (!done[i]) {
-            errors[i] = flushOne(fds[i], dataOnly);
-        }
-    }
 }
 
 }  // namespace
 
-void flushDataOfEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
-    flushAll(fds, true, errors);
-}
-
-void flushEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
-    flushAll(fds, false, errors);
+void flushTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                   std::vector<std::error_code>& errors) {
+    static FlushRing ring;
+    std::vector<FlushTarget> targets;
+    targets.reserve(files.size() + directories.size());
+    for (const int fd : files) {
+        targets.push_back({fd, true});
+    }
+    for (const int fd : directories) {
+        targets.push_back({fd, false});
+    }
+    errors.assign(targets.size(), {});
+    std::vector<bool> done(targets.size(), false);
+    for (std::size_t begin = 0; begin < targets.size() && ring.usable(); begin += ringEntries) {
+        ring.flush(targets, begin, std::min(targets.size(), begin + ringEntries), errors, done);
+    }
+    // Never a skipped flush: whatever the ring did not complete is flushed here.
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!done[i]) {
+            errors[i] = flushOne(targets[i]);
+        }
+    }
 }
 
 }  // namespace tagsnip

@@ -525,16 +525,13 @@ std::error_code FileSystem::sync(int fd) {
     return resultOf(fdatasync(fd));
 }
 
-void FileSystem::syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
-    flushDataOfEach(fds, errors);
+void FileSystem::syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                              std::vector<std::error_code>& errors) {
+    flushTogether(files, directories, errors);
 }
 
 std::error_code FileSystem::syncDirectory(int fd) {
     return resultOf(fsync(fd));
-}
-
-void FileSystem::syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) {
-    flushEach(fds, errors);
 }
 
 std::error_code FileSystem::duplicate(int fd, int& copy) {

@@ -140,13 +140,13 @@ public:
     // Starts writing the file's data to disk without waiting for it.
     virtual void startWriteback(int fd);
     virtual std::error_code sync(int fd);
-    // Flushes the data of each of fds, all at once where the kernel allows, and only theirs:
-    // another program's unwritten data is not waited for. errors[i] is the outcome for fds[i].
-    virtual void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors);
+    // Flushes the data of each of files and the names in each of directories, all at once where
+    // the kernel allows, and only theirs: another program's unwritten data is not waited for.
+    // errors holds the outcome for each of files, then for each of directories.
+    virtual void syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                              std::vector<std::error_code>& errors);
     // Makes the names in a directory durable.
     virtual std::error_code syncDirectory(int fd);
-    // Flushes files and directories alike (fsync), all at once where the kernel allows.
-    virtual void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors);
     // A second descriptor of what fd refers to, which outlives fd's closing.
     virtual std::error_code duplicate(int fd, int& copy);
     virtual std::error_code renameAt(int directory, const std::string& from, const std::string& to);

@@ -68,9 +68,8 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, Removal
       m_options(host),
       m_fileSystem(fileSystem),
       m_state(state),
-      m_recorder(recorder) {
-    m_batch.emplace(fileSystem, batchBoundsForDescriptorLimit());
-}
+      m_recorder(recorder),
+      m_batch(fileSystem, batchBoundsRaisingDescriptorLimit()) {}
 
 Id3Work::~Id3Work() = default;
 
@@ -272,7 +271,7 @@ void Id3Work::cutTrailer(OpenFile& file, std::uint64_t contentEnd) {
 // flushes the kept bytes first; a copy of the whole file would cost far more than the wait.
 void Id3Work::deferCut(OpenFile& file, std::uint64_t contentEnd) {
     int directoryFd = -1;
-    if (const auto error = m_batch->directoryOf(file.location, directoryFd)) {
+    if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
         reportIoError(file, error);
         return;
     }
@@ -295,7 +294,7 @@ void Id3Work::deferCut(OpenFile& file, std::uint64_t contentEnd) {
     cut->contentEnd = contentEnd;
     m_deferredCuts.push_back(std::move(cut));
     m_keptPending.push_back(file.path());
-    m_batch->hold();
+    m_batch.hold();
     commitIfDue();
 }
 
@@ -381,7 +380,7 @@ std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
     }
     m_fileSystem.close(writer.fd);
     writer.fd = -1;
-    return m_batch->addCut(file.fd(), file.path(), "ID3v1");
+    return m_batch.addCut(file.fd(), file.path(), "ID3v1");
 }
 
 // An open for writing breaks the read leases of others (another run, a file server) and fails
@@ -427,7 +426,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     }
     AtomicReplacement::Failure failure;
     int directoryFd = -1;
-    if (const auto error = m_batch->directoryOf(file.location, directoryFd)) {
+    if (const auto error = m_batch.directoryOf(file.location, directoryFd)) {
         failure.error = error;
         reportReplacementFailure(file, failure, tag);
         return Removal::couldNotStart;
@@ -463,7 +462,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     // The original stays open, and its lease held, until the replacement is installed.
     replacement->keepOriginalOpen();
     file.handle.fd = -1;
-    m_batch->add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
+    m_batch.add(std::move(replacement), directoryFd, file.path(), tag, end - begin);
     if (m_recorder != nullptr) {
         m_keptPending.push_back(file.path());
     }
@@ -471,9 +470,20 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     return Removal::done;
 }
 
-// What was kept is flushed with the batch's files, so that one commit of the journal serves
-// both; the deferred cuts follow the replacements and share the directories' commit.
 void Id3Work::commitPending() {
+    commitBatch();
+    m_batch.settle(std::bind_front(&Id3Work::reportBatchFailure, this));
+}
+
+void Id3Work::commitIfDue() {
+    if (!m_committing && m_batch.due()) {
+        commitBatch();
+    }
+}
+
+// What was kept is flushed with the batch's files, so that one commit of the journal serves
+// both; the deferred cuts follow the replacements.
+void Id3Work::commitBatch() {
     std::vector<int> kept;
     if (m_recorder != nullptr) {
         if (const auto error = m_recorder->writeOut(kept)) {
@@ -485,13 +495,8 @@ void Id3Work::commitPending() {
     if (!m_deferredCuts.empty()) {
         afterInstall = [this] { makeDeferredCuts(); };
     }
-    const auto error = m_batch->commit(
-        [this](const std::string& path, const char* tag,
-               const AtomicReplacement::Failure& failure) {
-            reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
-                                            : replacementFailureText(path, failure, tag));
-        },
-        kept, afterInstall);
+    const auto error =
+        m_batch.commit(std::bind_front(&Id3Work::reportBatchFailure, this), kept, afterInstall);
     if (error) {
         abandonPending(error);
         return;
@@ -499,10 +504,10 @@ void Id3Work::commitPending() {
     m_keptPending.clear();
 }
 
-void Id3Work::commitIfDue() {
-    if (!m_committing && m_batch->due()) {
-        commitPending();
-    }
+void Id3Work::reportBatchFailure(const std::string& path, const char* tag,
+                                 const AtomicReplacement::Failure& failure) {
+    reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
+                                    : replacementFailureText(path, failure, tag));
 }
 
 // Writes the bytes from begin to end of the file to the new file at to. With a recorder, the
@@ -573,7 +578,7 @@ bool Id3Work::makeKeptDurable(OpenFile& file) {
 // Without its kept bytes on disk no queued file may be renamed: the batch goes as a whole.
 void Id3Work::abandonPending(std::error_code error) {
     m_deferredCuts.clear();
-    m_batch.emplace(m_fileSystem, batchBoundsForDescriptorLimit());
+    m_batch.abandon();
     for (const std::string& path : m_keptPending) {
         reportBatchError(couldNotKeepText(path, error));
     }

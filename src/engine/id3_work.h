@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -40,7 +39,8 @@ public:
 
     [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly);
 
-    // Makes the queued replacements durable and puts them in place; errors surface here.
+    // Makes the queued replacements durable and puts them in place, and makes every change made
+    // so far last a crash; errors surface here.
     void commitPending();
     void commitIfDue();
 
@@ -70,6 +70,9 @@ private:
     std::error_code keepRemoved(OpenFile& file, std::initializer_list<RemovedRange> ranges,
                                 const StayingBytesSink& staying = {});
     bool makeKeptDurable(OpenFile& file);
+    void commitBatch();
+    void reportBatchFailure(const std::string& path, const char* tag,
+                            const AtomicReplacement::Failure& failure);
     void abandonPending(std::error_code error);
     std::error_code copyContent(OpenFile& file, std::uint64_t begin, std::uint64_t end, int to);
     void reportReplacementFailure(OpenFile& file, const AtomicReplacement::Failure& failure,
@@ -86,7 +89,7 @@ private:
     RemovalRecorder* m_recorder;
     // Emptied without installing anything when what its files' removal kept cannot be made
     // durable.
-    std::optional<ReplacementBatch> m_batch;
+    ReplacementBatch m_batch;
     // The files queued since what was kept for them was last made durable.
     std::vector<std::string> m_keptPending;
     // Trailers kept and waiting for the commit to be cut.

@@ -29,12 +29,24 @@ struct ReplacementBatch::Directory {
     bool renamedInto = false;
 };
 
-ReplacementBatch::Bounds batchBoundsForDescriptorLimit() {
+// The low default soft limit only protects programs that wait on descriptors with select(),
+// which nothing here does.
+ReplacementBatch::Bounds batchBoundsRaisingDescriptorLimit() {
+    constexpr rlim_t descriptorsPerFile = 8;
     ReplacementBatch::Bounds bounds;
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        bounds.files = std::clamp<std::size_t>(limit.rlim_cur / 8, 1, bounds.files);
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return bounds;
     }
+    const rlim_t wanted = bounds.files * descriptorsPerFile;
+    if (limit.rlim_cur < wanted) {
+        rlimit raised = limit;
+        raised.rlim_cur = std::min(wanted, limit.rlim_max);
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    bounds.files = std::clamp<std::size_t>(limit.rlim_cur / descriptorsPerFile, 1, bounds.files);
     return bounds;
 }
 
@@ -43,10 +55,10 @@ ReplacementBatch::ReplacementBatch(FileSystem& fileSystem, Bounds bounds)
 
 ReplacementBatch::~ReplacementBatch() {
     m_pending.clear();
-    closeCuts();
-    for (const Directory& directory : m_directories) {
-        m_fileSystem.close(directory.fd);
-    }
+    closeCuts(m_cuts);
+    closeCuts(m_cutsToSettle);
+    closeDirectories(m_directories);
+    closeDirectories(m_directoriesToSettle);
 }
 
 std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd) {
@@ -112,44 +124,58 @@ bool ReplacementBatch::due() const {
            std::chrono::steady_clock::now() - m_oldest >= m_bounds.age;
 }
 
-// The batch's own files and the prerequisites, all flushed at once: their writeback is already
-// under way, so this mostly waits for it, and the journal commits once for all of them. A file
-// whose flush failed is named and its replacement abandoned, so its original stays in place.
+// The batch's own files, the prerequisites and what the last commit left, all flushed at once:
+// their writeback is already under way, so this mostly waits for it, and the journal commits
+// once for all of them. A file whose flush failed is named and its replacement abandoned, so its
+// original stays in place.
 std::error_code ReplacementBatch::flushAll(const FailureReport& report,
                                            const std::vector<int>& prerequisites) {
-    if (m_pending.empty() && m_cuts.empty() && prerequisites.empty()) {
+    std::vector<int> files;
+    for (const Pending& pending : m_pending) {
+        files.push_back(pending.replacement->fd());
+    }
+    for (const std::vector<Cut>* cuts : {&m_cuts, &m_cutsToSettle}) {
+        for (const Cut& cut : *cuts) {
+            files.push_back(cut.fd);
+        }
+    }
+    files.insert(files.end(), prerequisites.begin(), prerequisites.end());
+    std::vector<int> directories;
+    for (const Directory& directory : m_directoriesToSettle) {
+        directories.push_back(directory.fd);
+    }
+    if (files.empty() && directories.empty()) {
         return {};
     }
-    std::vector<int> fds;
-    fds.reserve(m_pending.size() + m_cuts.size() + prerequisites.size());
-    for (const Pending& pending : m_pending) {
-        fds.push_back(pending.replacement->fd());
-    }
-    for (const Cut& cut : m_cuts) {
-        fds.push_back(cut.fd);
-    }
-    fds.insert(fds.end(), prerequisites.begin(), prerequisites.end());
     std::vector<std::error_code> errors;
-    m_fileSystem.syncFiles(fds, errors);
-    AtomicReplacement::Failure failure;
-    failure.stage = AtomicReplacement::Stage::flush;
-    const std::size_t ownFiles = m_pending.size() + m_cuts.size();
-    for (std::size_t i = 0; i < ownFiles; ++i) {
-        if (!errors[i]) {
-            continue;
-        }
-        failure.error = errors[i];
-        if (i < m_pending.size()) {
-            report(m_pending[i].path, m_pending[i].tag, failure);
-            m_pending[i].replacement.reset();
-        } else {
-            reportCutNotFlushed(report, m_cuts[i - m_pending.size()], errors[i]);
+    m_fileSystem.syncTogether(files, directories, errors);
+    auto error = errors.begin();
+    for (Pending& pending : m_pending) {
+        if (const std::error_code failed = *error++) {
+            report(pending.path, pending.tag, {AtomicReplacement::Stage::flush, failed, {}});
+            pending.replacement.reset();
         }
     }
-    closeCuts();
-    const auto failed = std::find_if(errors.begin() + static_cast<std::ptrdiff_t>(ownFiles),
-                                     errors.end(), [](std::error_code error) { return !!error; });
-    return failed == errors.end() ? std::error_code{} : *failed;
+    for (std::vector<Cut>* cuts : {&m_cuts, &m_cutsToSettle}) {
+        for (const Cut& cut : *cuts) {
+            if (const std::error_code failed = *error++) {
+                reportCutNotFlushed(report, cut, failed);
+            }
+        }
+        closeCuts(*cuts);
+    }
+    const auto prerequisiteErrors = error;
+    error += static_cast<std::ptrdiff_t>(prerequisites.size());
+    const auto prerequisitesEnd = error;
+    for (const Directory& directory : m_directoriesToSettle) {
+        if (const std::error_code failed = *error++) {
+            report(directory.path, nullptr, {AtomicReplacement::Stage::flush, failed, {}});
+        }
+    }
+    closeDirectories(m_directoriesToSettle);
+    const auto failedPrerequisite =
+        std::find_if(prerequisiteErrors, prerequisitesEnd, [](std::error_code e) { return !!e; });
+    return failedPrerequisite == prerequisitesEnd ? std::error_code{} : *failedPrerequisite;
 }
 
 // The cut is made and stays made: only its durability is in doubt.
@@ -158,11 +184,18 @@ void ReplacementBatch::reportCutNotFlushed(const FailureReport& report, const Cu
     report(cut.path, cut.tag, {AtomicReplacement::Stage::cutFlush, error, {}});
 }
 
-void ReplacementBatch::closeCuts() {
-    for (const Cut& cut : m_cuts) {
+void ReplacementBatch::closeCuts(std::vector<Cut>& cuts) {
+    for (const Cut& cut : cuts) {
         m_fileSystem.close(cut.fd);
     }
-    m_cuts.clear();
+    cuts.clear();
+}
+
+void ReplacementBatch::closeDirectories(std::vector<Directory>& directories) {
+    for (const Directory& directory : directories) {
+        m_fileSystem.close(directory.fd);
+    }
+    directories.clear();
 }
 
 void ReplacementBatch::installAll(const FailureReport& report) {
@@ -180,41 +213,30 @@ void ReplacementBatch::installAll(const FailureReport& report) {
     m_pending.clear();
 }
 
-// After the renames, in one round: the cuts made since the first and every directory renamed
-// into, so that a single commit of the journal makes them last. Until a directory is flushed a
-// crash may still bring back the originals' names.
-void ReplacementBatch::flushCutsAndDirectories(const FailureReport& report) {
-    std::vector<int> fds;
-    for (const Cut& cut : m_cuts) {
-        fds.push_back(cut.fd);
-    }
-    std::vector<const Directory*> flushed;
-    for (const Directory& directory : m_directories) {
+// Until a directory is flushed a crash may still bring back the originals' names; what the cuts
+// removed may come back too. Neither is worth a commit of the journal of its own.
+void ReplacementBatch::leaveToNextFlush() {
+    m_cutsToSettle.insert(m_cutsToSettle.end(), m_cuts.begin(), m_cuts.end());
+    m_cuts.clear();
+    for (Directory& directory : m_directories) {
         if (directory.renamedInto) {
-            fds.push_back(directory.fd);
-            flushed.push_back(&directory);
-        }
-    }
-    std::vector<std::error_code> errors;
-    if (!fds.empty()) {
-        m_fileSystem.syncEach(fds, errors);
-    }
-    for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (!errors[i]) {
-            continue;
-        }
-        if (i < m_cuts.size()) {
-            reportCutNotFlushed(report, m_cuts[i], errors[i]);
+            m_directoriesToSettle.push_back(std::move(directory));
         } else {
-            report(flushed[i - m_cuts.size()]->path, nullptr,
-                   {AtomicReplacement::Stage::flush, errors[i], {}});
+            m_fileSystem.close(directory.fd);
         }
-    }
-    closeCuts();
-    for (const Directory& directory : m_directories) {
-        m_fileSystem.close(directory.fd);
     }
     m_directories.clear();
+}
+
+void ReplacementBatch::abandon() {
+    m_pending.clear();
+    m_held = 0;
+    m_bytes = 0;
+    leaveToNextFlush();
+}
+
+void ReplacementBatch::settle(const FailureReport& report) {
+    (void)flushAll(report, {});
 }
 
 std::error_code ReplacementBatch::commit(const FailureReport& report,
@@ -234,7 +256,7 @@ std::error_code ReplacementBatch::commit(const FailureReport& report,
     }
     m_held = 0;
     m_bytes = 0;
-    flushCutsAndDirectories(report);
+    leaveToNextFlush();
     return {};
 }
 

@@ -15,14 +15,15 @@ namespace tagsnip {
 
 // Replacements made durable together: each new file is written and its writeback started, then
 // it waits, still unnamed, until the batch is committed with one flush of all of its files issued
-// at once; only then is each renamed over its original, and each directory touched is flushed
-// once. A path thus still holds its complete old or complete new content at every moment, and
-// the journal commits the whole batch together instead of once per file. Only the batch's own
-// files are flushed, so another program's unwritten data never holds the run up.
+// at once; only then is each renamed over its original. The directories renamed into are flushed
+// with the next batch's files, or by settle() after the last batch, so that each batch costs the
+// journal one commit. A path thus still holds its complete old or complete new content at every
+// moment, and a crash before a directory's flush can only bring back complete originals. Only the
+// batch's own files are flushed, so another program's unwritten data never holds the run up.
 class ReplacementBatch {
 public:
     struct Bounds {
-        std::size_t files = 64;
+        std::size_t files = 256;
         std::uint64_t bytes = std::uint64_t{256} << 20;
         std::chrono::milliseconds age{500};
     };
@@ -51,13 +52,20 @@ public:
     void hold();
     // Whether a bound is reached: commit now.
     bool due() const;
-    // prerequisites are flushed with the batch's files: when one of them fails, nothing is
-    // installed and its error is returned, and the batch must be dropped. afterInstall runs once
-    // the replacements are in place; what it adds is flushed and installed before the directories
-    // are flushed, so that one commit of the journal serves both.
+    // prerequisites are flushed with the batch's files and what the last commit left: when one
+    // of them fails, nothing is installed and its error is returned, and the batch must be
+    // dropped. afterInstall runs once the replacements are in place; what it adds is flushed and
+    // installed before the commit ends. The cuts and the directories renamed into are left to
+    // the next flush.
     [[nodiscard]] std::error_code commit(const FailureReport& report,
                                          const std::vector<int>& prerequisites = {},
                                          const std::function<void()>& afterInstall = {});
+    // Drops every queued replacement, after a prerequisite could not be made durable; the cuts
+    // already made and what the last commit left are still flushed by the next flush.
+    void abandon();
+    // Flushes what the last commit left to the next one: due after the last commit, before the
+    // run says that its changes are on disk.
+    void settle(const FailureReport& report);
 
 private:
     struct Pending;
@@ -66,24 +74,29 @@ private:
 
     std::error_code flushAll(const FailureReport& report, const std::vector<int>& prerequisites);
     void installAll(const FailureReport& report);
-    void flushCutsAndDirectories(const FailureReport& report);
+    void leaveToNextFlush();
     void startAgeIfEmpty();
     static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
                                     std::error_code error);
-    void closeCuts();
+    void closeCuts(std::vector<Cut>& cuts);
+    void closeDirectories(std::vector<Directory>& directories);
 
     FileSystem& m_fileSystem;
     Bounds m_bounds;
     std::vector<Pending> m_pending;
     std::vector<Cut> m_cuts;
     std::vector<Directory> m_directories;
+    // Left by the last commit: flushed with the next batch's files.
+    std::vector<Cut> m_cutsToSettle;
+    std::vector<Directory> m_directoriesToSettle;
     std::size_t m_held = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_oldest;
 };
 
 // What a run may queue given the descriptors the process may open: each queued file holds its
-// own and, at worst, one of its directory.
-ReplacementBatch::Bounds batchBoundsForDescriptorLimit();
+// own and, at worst, one of its directory. The soft limit is first raised toward what a full
+// batch wants, as far as the hard limit allows: larger batches cost the journal fewer commits.
+ReplacementBatch::Bounds batchBoundsRaisingDescriptorLimit();
 
 }  // namespace tagsnip

@@ -257,7 +257,7 @@ std::error_code RemovedBytesKeeper::create(int keepFd, const std::string& runNam
     m_manifestWritten = line.size();
     // The files and the names of both folders, all at once: one commit of the journal.
     std::vector<std::error_code> errors;
-    m_fileSystem.syncEach({m_dataFd, m_manifestFd, m_runFd, keepFd}, errors);
+    m_fileSystem.syncTogether({m_dataFd, m_manifestFd}, {m_runFd, keepFd}, errors);
     return firstError(errors);
 }
 
@@ -411,7 +411,7 @@ std::error_code RemovedBytesKeeper::flush() {
         return error;
     }
     std::vector<std::error_code> errors;
-    m_fileSystem.syncFiles({m_dataFd, m_manifestFd}, errors);
+    m_fileSystem.syncTogether({m_dataFd, m_manifestFd}, {}, errors);
     return firstError(errors);
 }
 

@@ -79,7 +79,7 @@ RestoreResult replacementFailure(std::string path, const AtomicReplacement::Fail
 class RestoreQueue {
 public:
     RestoreQueue(FileSystem& fileSystem, std::vector<RestoreResult>& results)
-        : m_batch(fileSystem, batchBoundsForDescriptorLimit()), m_results(results) {}
+        : m_batch(fileSystem, batchBoundsRaisingDescriptorLimit()), m_results(results) {}
 
     ReplacementBatch& batch() { return m_batch; }
 
@@ -100,15 +100,19 @@ public:
 
     // Without prerequisites to flush, the commit itself has no error to give: each file's comes
     // through the report.
+    // Each batch's folders are flushed before its outcomes are settled, rather than with the
+    // next batch's files: a restore is rare enough to pay a commit of the journal for that.
     void commit() {
-        (void)m_batch.commit([this](const std::string& path, const char* tag,
-                                    const AtomicReplacement::Failure& failure) {
+        const auto report = [this](const std::string& path, const char* tag,
+                                   const AtomicReplacement::Failure& failure) {
             if (tag == nullptr) {
                 folderFailed(path, failure.error);
             } else {
                 fileFailed(path, failure);
             }
-        });
+        };
+        (void)m_batch.commit(report);
+        m_batch.settle(report);
         m_queued.clear();
     }
 

@@ -74,23 +74,20 @@ public:
     std::error_code sync(int fd) override {
         return m_fault == Fault::sync ? fail() : FileSystem::sync(fd);
     }
-    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        FileSystem::syncFiles(fds, errors);
+    void syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                      std::vector<std::error_code>& errors) override {
+        FileSystem::syncTogether(files, directories, errors);
+        const auto folders = errors.begin() + static_cast<std::ptrdiff_t>(files.size());
         if (m_fault == Fault::sync) {
-            errors.assign(fds.size(), fail());
-        } else if (m_fault == Fault::syncFirst && !fds.empty()) {
+            std::fill(errors.begin(), folders, fail());
+        } else if (m_fault == Fault::syncFirst && !files.empty()) {
             errors[0] = fail();
+        } else if (m_fault == Fault::syncDirectory) {
+            std::fill(folders, errors.end(), fail());
         }
     }
     std::error_code syncDirectory(int fd) override {
         return m_fault == Fault::syncDirectory ? fail() : FileSystem::syncDirectory(fd);
-    }
-    // A batch flushes its directories together, after its renames.
-    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        FileSystem::syncEach(fds, errors);
-        if (m_fault == Fault::syncDirectory) {
-            errors.assign(fds.size(), fail());
-        }
     }
     std::error_code setOwnerOf(int fd, uid_t owner, gid_t group) override {
         return m_fault == Fault::metadataCallsFail ? fail()

@@ -70,13 +70,14 @@ public:
         m_log.push_back("rename " + to);
         return FileSystem::renameAt(directory, from, to);
     }
-    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        m_log.push_back("flush " + std::to_string(fds.size()));
-        FileSystem::syncFiles(fds, errors);
-    }
-    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        m_log.push_back("flush with folders " + std::to_string(fds.size()));
-        FileSystem::syncEach(fds, errors);
+    void syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                      std::vector<std::error_code>& errors) override {
+        std::string round = "flush " + std::to_string(files.size());
+        if (!directories.empty()) {
+            round += " with folders " + std::to_string(directories.size());
+        }
+        m_log.push_back(round);
+        FileSystem::syncTogether(files, directories, errors);
     }
 
 private:
@@ -141,15 +142,15 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "truncate",
-                     "flush with folders 2"},
+                     "flush 1 with folders 1"},
                     0},
         KeepingCase{"flushFails", true, false, {"keep a.mp3", "keep b.mp3", "kept", "flush 2"}, 2},
-        KeepingCase{
-            "trailerWrittenMeanwhile",
-            false,
-            true,
-            {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3", "flush with folders 1"},
-            1}),
+        KeepingCase{"trailerWrittenMeanwhile",
+                    false,
+                    true,
+                    {"keep a.mp3", "keep b.mp3", "kept", "flush 2", "rename b.mp3",
+                     "flush 0 with folders 1"},
+                    1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

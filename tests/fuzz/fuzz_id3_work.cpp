@@ -48,11 +48,13 @@ public:
         }
         return FileSystem::sync(fd);
     }
-    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        FileSystem::syncFiles(fds, errors);
-        if (m_fault == Fault::failedSync && !fds.empty()) {
+    void syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                      std::vector<std::error_code>& errors) override {
+        FileSystem::syncTogether(files, directories, errors);
+        if (m_fault == Fault::failedSync && !files.empty()) {
             hit = true;
-            errors.assign(fds.size(), std::error_code(EIO, std::generic_category()));
+            std::fill_n(errors.begin(), files.size(),
+                        std::error_code(EIO, std::generic_category()));
         }
     }
     std::error_code renameAt(int directory, const std::string& from,

@@ -42,21 +42,23 @@ public:
     std::string reTagged;
     std::vector<std::size_t> batchSizes;
 
-    void syncFiles(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        batchSizes.push_back(fds.size());
-        if (atCommit == AtCommit::reTagged) {
+    // A restore's batch flushes its files before the renames, then its folders after them, the
+    // MP3's first.
+    void syncTogether(const std::vector<int>& files, const std::vector<int>& directories,
+                      std::vector<std::error_code>& errors) override {
+        if (!files.empty()) {
+            batchSizes.push_back(files.size());
+        }
+        if (!files.empty() && atCommit == AtCommit::reTagged) {
             writeFile(reTagged, "re-tagged");
         }
-        FileSystem::syncFiles(fds, errors);
-        if (atCommit == AtCommit::flushFails) {
+        FileSystem::syncTogether(files, directories, errors);
+        if (!files.empty() && atCommit == AtCommit::flushFails) {
             errors.front() = std::make_error_code(std::errc::no_space_on_device);
         }
-    }
-    // A restore's batch flushes its folders together after the renames, the MP3's first.
-    void syncEach(const std::vector<int>& fds, std::vector<std::error_code>& errors) override {
-        FileSystem::syncEach(fds, errors);
-        if (std::exchange(atCommit, AtCommit::nothing) == AtCommit::folderFlushFails) {
-            errors.front() = std::make_error_code(std::errc::io_error);
+        if (!directories.empty() &&
+            std::exchange(atCommit, AtCommit::nothing) == AtCommit::folderFlushFails) {
+            errors[files.size()] = std::make_error_code(std::errc::io_error);
         }
     }
 
