@@ -60,12 +60,20 @@ std::string tagProblemText(const TagProblem& problem) {
         "tag size reaches beyond the end of the file",
         "tag reaches into the ID3v2 tag at the start",
         "tag does not begin where its size says",
+        "tag has no beginning within the longest text allowed",
     };
     return std::string(kinds[static_cast<std::size_t>(problem.kind)]) + " " +
            faults[static_cast<std::size_t>(problem.fault)];
 }
 
+// The two faults a run without every tag kind reports too are told in its words.
 std::string tagProblemFileText(const std::string& path, const TagProblem& problem) {
+    if (problem.kind == TagKind::id3v2 && problem.fault == TagFault::reachesBeyondEnd) {
+        return id3v2BeyondEndText(path);
+    }
+    if (problem.kind == TagKind::id3v1 && problem.fault == TagFault::reachesIntoLeadingTags) {
+        return id3v2IntoId3v1Text(path);
+    }
     return path + " - " + tagProblemText(problem) + ", file not changed!";
 }
 

@@ -134,11 +134,13 @@ std::error_code matchApe(const Tail& tail, Match& match) {
     if (match.fault || !hasHeader) {
         return {};
     }
+    // The header repeats the footer's version and size.
     std::vector<unsigned char> header;
-    if (const auto error = readText(tail.source(), match.begin, 8, header)) {
+    if (const auto error = readText(tail.source(), match.begin, 16, header)) {
         return error;
     }
-    if (text(header, 0, 8) != "APETAGEX") {
+    if (text(header, 0, 8) != "APETAGEX" ||
+        !std::equal(footer + 8, footer + 16, header.begin() + 8)) {
         match.fault = TagFault::startMissing;
     }
     return {};
@@ -195,7 +197,7 @@ std::error_code matchLyrics3v1(const Tail& tail, Match& match) {
     const std::uint64_t reach = lyricsBeginSize + lyrics3v1MaxText;
     const std::uint64_t from = std::max(tail.floor(), endMarker > reach ? endMarker - reach : 0);
     if (endMarker - from < lyricsBeginSize) {
-        match.fault = TagFault::startMissing;
+        match.fault = TagFault::beginNotFound;
         return {};
     }
     std::vector<unsigned char> window;
@@ -205,7 +207,7 @@ std::error_code matchLyrics3v1(const Tail& tail, Match& match) {
     }
     const std::size_t found = text(window, 0, window.size()).rfind("LYRICSBEGIN");
     if (found == std::string_view::npos) {
-        match = {TagKind::lyrics3, endMarker, TagFault::startMissing};
+        match = {TagKind::lyrics3, endMarker, TagFault::beginNotFound};
         return {};
     }
     match = {TagKind::lyrics3, from + found, std::nullopt};
@@ -306,11 +308,11 @@ std::error_code findLeadingTags(ByteSource& source, std::uint64_t size, TagLayou
         if (!fault && end > size) {
             fault = TagFault::reachesBeyondEnd;
         }
+        count(layout, TagKind::id3v2);
         if (fault) {
             layout.problem = TagProblem{TagKind::id3v2, *fault, at};
             return {};
         }
-        count(layout, TagKind::id3v2);
         layout.keepBegin = end;
         if (const auto error = skipPadding(source, end, size, at)) {
             return error;
@@ -334,11 +336,13 @@ std::error_code findTrailingTags(ByteSource& source, TagLayout& layout) {
         if (!match.kind) {
             return {};
         }
+        count(layout, *match.kind);
         if (match.fault) {
-            layout.problem = TagProblem{*match.kind, *match.fault, match.begin};
+            if (!layout.problem) {
+                layout.problem = TagProblem{*match.kind, *match.fault, match.begin};
+            }
             return {};
         }
-        count(layout, *match.kind);
         layout.keepEnd = match.begin;
         afterId3v1 = *match.kind == TagKind::id3v1;
     }
@@ -350,7 +354,7 @@ std::error_code findTrailingTags(ByteSource& source, TagLayout& layout) {
 std::error_code findTagBlocks(ByteSource& source, std::uint64_t size, TagLayout& layout) {
     layout = TagLayout{};
     layout.keepEnd = size;
-    if (const auto error = findLeadingTags(source, size, layout); error || layout.problem) {
+    if (const auto error = findLeadingTags(source, size, layout)) {
         return error;
     }
     return findTrailingTags(source, layout);

@@ -39,6 +39,8 @@ enum class TagFault : std::uint8_t {
     reachesIntoLeadingTags,
     // The APE header, "LYRICSBEGIN" or the ID3v2 header is not where the size says.
     startMissing,
+    // Lyrics3 v1 carries no size: no "LYRICSBEGIN" within the longest text it may hold.
+    beginNotFound,
 };
 
 struct TagProblem {
@@ -48,8 +50,10 @@ struct TagProblem {
     std::uint64_t offset;
 };
 
-// What one file holds: [keepBegin, keepEnd) is the content between the tags. The parse stops at
-// the first problem; the range then covers what was recognised before it.
+// What one file holds: [keepBegin, keepEnd) is the content between the tags. A block that
+// contradicts the file is counted, as it is there, and the first such is the problem: the parse
+// stops at it on its side of the file and the range then covers what was recognised before it,
+// but still looks for the blocks at the other end, so that the counts show what the file carries.
 struct TagLayout {
     std::uint64_t keepBegin = 0;
     std::uint64_t keepEnd = 0;

@@ -339,8 +339,11 @@ TEST_F(Id3WorkTest, PlantedTemporaryLinkIsNeverWrittenThrough) {
 }
 
 // A size that reaches into the trailer is not "beyond the end": the two tags overlap, and the
-// file is left as it is either way.
-TEST_F(Id3WorkTest, DamagedTagSizeIsReportedByHowFarItReaches) {
+// file is left as it is either way, with the same words and marks whether every tag kind goes or
+// only the two.
+class DamagedTagSizeTest : public Id3WorkTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DamagedTagSizeTest, IsReportedByHowFarItReachesAndMarksWhatIsThere) {
     const auto header = [](std::size_t claimed) {
         return id3v2Tag(0).substr(0, 6) + syncsafe(static_cast<std::uint32_t>(claimed));
     };
@@ -348,6 +351,7 @@ TEST_F(Id3WorkTest, DamagedTagSizeIsReportedByHowFarItReaches) {
     const std::string beyondEnd = header(audio.size() + 200) + audio + id3v1Tag();
     writeFile(dir / "a.mp3", intoTrailer);
     writeFile(dir / "b.mp3", beyondEnd);
+    host.allTags = GetParam();
     removeBoth();
     run();
     EXPECT_BYTES(only("a.mp3"), intoTrailer);
@@ -358,7 +362,15 @@ TEST_F(Id3WorkTest, DamagedTagSizeIsReportedByHowFarItReaches) {
               (std::vector<std::string>{
                   dir / "a.mp3 - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!",
                   dir / "b.mp3 - ID3v2 Tag size reaches beyond end of file, file not changed!"}));
+    ASSERT_EQ(host.rows.size(), 2u);
+    for (const ResultRow& row : host.rows) {
+        EXPECT_EQ(row.id3v1Mark + row.id3v2Mark, "XX") << row.RowPath;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, DamagedTagSizeTest, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "EveryTagKind" : "TwoTags");
+});
 
 // A read-only file is replaced, never made writable, whichever tag goes; its holes, extended
 // attributes and mode come along.

@@ -88,6 +88,8 @@ std::vector<Malformed> malformedBlocks() {
          apeNoHeader.size()},
         {"ApeHeaderMissing", "", withByte(ape, 0, 'X') + v1, TagKind::ape, TagFault::startMissing,
          ape.size()},
+        {"ApeHeaderSizeDiffers", "", withByte(ape, 12, static_cast<char>(ape[12] + 5)) + v1,
+         TagKind::ape, TagFault::startMissing, ape.size()},
         {"Lyrics3v2SizeNotDigits", "", lyrics3v2Tag("00x123") + v1, TagKind::lyrics3,
          TagFault::malformedSize, lyrics.size()},
         {"Lyrics3v2BeginMissing", "", withByte(lyrics, 0, 'l'), TagKind::lyrics3,
@@ -95,7 +97,7 @@ std::vector<Malformed> malformedBlocks() {
         {"Lyrics3v2BeyondStart", "", lyrics3v2Tag("999999"), TagKind::lyrics3,
          TagFault::reachesBeforeStart, lyrics.size()},
         {"Lyrics3v1BeginTooFar", "", "LYRICSBEGIN" + std::string(5101, 'a') + "LYRICSEND" + v1,
-         TagKind::lyrics3, TagFault::startMissing, 11 + 5101 + 9},
+         TagKind::lyrics3, TagFault::beginNotFound, 11 + 5101 + 9},
         {"AppendedSizeNotSyncsafe", "", withByte(appended, appended.size() - 1, '\x80'),
          TagKind::id3v2Appended, TagFault::malformedSize, appended.size()},
         {"AppendedHeaderDiffers", "", withByte(appended, 9, 0x7F), TagKind::id3v2Appended,
@@ -108,7 +110,7 @@ std::vector<Malformed> malformedBlocks() {
         {"LeadingId3v2BeyondEnd", id3v2Tag(1u << 20).substr(0, 500), "", TagKind::id3v2,
          TagFault::reachesBeyondEnd, 0},
         {"LeadingId3v2UnknownVersion", withByte(id3v2Tag(100), 3, 5), v1, TagKind::id3v2,
-         TagFault::unknownVersion, v1.size()},
+         TagFault::unknownVersion, 0},
         {"StackedId3v2NotSyncsafe", id3v2Tag(100) + withByte(id3v2Tag(100), 9, '\x80'), "",
          TagKind::id3v2, TagFault::malformedSize, 0, 110},
     };
@@ -120,7 +122,8 @@ void PrintTo(const Malformed& row, std::ostream* out) {
 
 class MalformedBlockTest : public ::testing::TestWithParam<Malformed> {};
 
-// The block is reported and stays; only what was recognised before it may go.
+// The block is reported and stays; only what was recognised before it may go. It is counted, as
+// it is there, and so is a trailer at the end whatever else is wrong.
 TEST_P(MalformedBlockTest, IsReportedAndKept) {
     const Malformed& row = GetParam();
     const std::string audio = mpegAudio(malformedAudioFrames);
@@ -131,6 +134,8 @@ TEST_P(MalformedBlockTest, IsReportedAndKept) {
     EXPECT_EQ(layout.problem->fault, row.fault);
     EXPECT_EQ(layout.keepEnd, file.size() - row.trailing.size() + row.trailingKept);
     EXPECT_EQ(layout.keepBegin, row.keepBegin);
+    EXPECT_GE(layout.count(row.kind), 1u);
+    EXPECT_EQ(layout.count(TagKind::id3v1), file.ends_with(id3v1Tag()) ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, MalformedBlockTest, ::testing::ValuesIn(malformedBlocks()),
