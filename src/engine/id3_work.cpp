@@ -457,6 +457,8 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
             reportReplacementFailure(file, failure, tag);
             return Removal::failed;
         }
+        m_batch.installedInto(directoryFd);
+        commitIfDue();
         return Removal::done;
     }
     // The original stays open, and its lease held, until the replacement is installed.

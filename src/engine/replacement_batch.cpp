@@ -109,14 +109,22 @@ void ReplacementBatch::hold() {
     ++m_held;
 }
 
+void ReplacementBatch::installedInto(int directoryFd) {
+    startAgeIfEmpty();
+    ++m_installedAlone;
+    for (Directory& directory : m_directories) {
+        directory.renamedInto = directory.renamedInto || directory.fd == directoryFd;
+    }
+}
+
 void ReplacementBatch::startAgeIfEmpty() {
-    if (m_pending.empty() && m_cuts.empty() && m_held == 0) {
+    if (m_pending.empty() && m_cuts.empty() && m_held == 0 && m_installedAlone == 0) {
         m_oldest = std::chrono::steady_clock::now();
     }
 }
 
 bool ReplacementBatch::due() const {
-    const std::size_t files = m_pending.size() + m_cuts.size() + m_held;
+    const std::size_t files = m_pending.size() + m_cuts.size() + m_held + m_installedAlone;
     if (files == 0) {
         return false;
     }
@@ -231,6 +239,7 @@ void ReplacementBatch::leaveToNextFlush() {
 void ReplacementBatch::abandon() {
     m_pending.clear();
     m_held = 0;
+    m_installedAlone = 0;
     m_bytes = 0;
     leaveToNextFlush();
 }
@@ -255,6 +264,7 @@ std::error_code ReplacementBatch::commit(const FailureReport& report,
         }
     }
     m_held = 0;
+    m_installedAlone = 0;
     m_bytes = 0;
     leaveToNextFlush();
     return {};

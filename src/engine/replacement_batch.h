@@ -50,6 +50,10 @@ public:
     // Counts a file that holds a descriptor until the batch is committed but is queued by the
     // caller, to be added to the batch at its commit.
     void hold();
+    // Counts a replacement that was flushed and renamed on its own (a file system without unnamed
+    // files) in a directory descriptor that directoryOf gave: the directory is flushed like
+    // those the batch renamed into.
+    void installedInto(int directoryFd);
     // Whether a bound is reached: commit now.
     bool due() const;
     // prerequisites are flushed with the batch's files and what the last commit left: when one
@@ -90,6 +94,7 @@ private:
     std::vector<Cut> m_cutsToSettle;
     std::vector<Directory> m_directoriesToSettle;
     std::size_t m_held = 0;
+    std::size_t m_installedAlone = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_oldest;
 };

@@ -6,6 +6,7 @@
 #include "private_profile.h"
 
 #include "engine/messages.h"
+#include "engine/path_text.h"
 
 namespace tagsnip::playlist {
 namespace {
@@ -25,6 +26,15 @@ PlaylistOutcome notReplaced(const std::string& path, const AtomicReplacement::Fa
 
 }  // namespace
 
+// The rename lasts a crash only once its folder is flushed; playlists are few enough to pay a
+// commit of the journal each for that.
+PlaylistOutcome PlaylistFiles::replaced(const FileLocation& location) {
+    if (const auto error = m_fileSystem.syncDirectory(location.directoryFd)) {
+        return {true, couldNotFlushDirectoryText(directoryOf(location.path), error)};
+    }
+    return {true, {}};
+}
+
 PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
     PlaylistFile file(m_fileSystem, location, m_recorder);
     std::string bytes;
@@ -39,7 +49,7 @@ PlaylistOutcome PlaylistFiles::cleanM3U(const FileLocation& location) {
     if (!file.replace(*cleaned, failure)) {
         return notReplaced(location.path, failure, file.keepError());
     }
-    return {true, {}};
+    return replaced(location);
 }
 
 // An unreadable PLS reads as empty and is left alone without a word, as the profile functions
@@ -51,7 +61,7 @@ PlaylistOutcome PlaylistFiles::cleanPLS(const FileLocation& location) {
     if (!profile.release(failure)) {
         return notReplaced(location.path, failure, profile.keepError());
     }
-    return {modified, {}};
+    return modified ? replaced(location) : PlaylistOutcome{};
 }
 
 }  // namespace tagsnip::playlist

@@ -19,6 +19,8 @@ public:
     PlaylistOutcome cleanPLS(const FileLocation& file) override;
 
 private:
+    PlaylistOutcome replaced(const FileLocation& location);
+
     FileSystem& m_fileSystem;
     RemovalRecorder* m_recorder;
 };

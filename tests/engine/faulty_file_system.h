@@ -2,6 +2,7 @@
 
 #include "engine/file_system.h"
 
+#include <fcntl.h>
 #include <linux/fs.h>
 
 #include <cerrno>
@@ -39,6 +40,8 @@ public:
 
     int openAttempts = 0;
     bool forceBufferCopy = false;
+    // As on a file system without unnamed files.
+    bool namedTemporaries = false;
 
     std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
                            FileStatus& status) override {
@@ -48,9 +51,15 @@ public:
     }
     std::error_code createTemporary(int directory, const std::string& fallback, int& fd,
                                     bool& named) override {
-        return m_fault == Fault::createTemporary
-                   ? fail()
-                   : FileSystem::createTemporary(directory, fallback, fd, named);
+        if (m_fault == Fault::createTemporary) {
+            return fail();
+        }
+        if (!namedTemporaries) {
+            return FileSystem::createTemporary(directory, fallback, fd, named);
+        }
+        fd = ::openat(directory, fallback.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        named = fd >= 0;
+        return named ? std::error_code{} : std::error_code(errno, std::generic_category());
     }
     std::error_code copyRange(int from, std::uint64_t offset, std::uint64_t length, int to,
                               std::uint64_t toOffset) override {

@@ -254,12 +254,16 @@ struct FlushFaultCase {
     Fault fault;
     std::vector<std::string> errors;
     bool replacedFilesKept;
+    // Each replacement then is flushed and renamed on its own; its folder still is flushed.
+    bool namedTemporaries = false;
 };
 
 class FlushFaultTest : public Id3WorkTest, public ::testing::WithParamInterface<FlushFaultCase> {};
 
 TEST_P(FlushFaultTest, EachAffectedFileIsNamedAndTheRunGoesOn) {
-    useFileSystem(std::make_unique<FaultyFileSystem>(GetParam().fault, EIO));
+    auto faulty = std::make_unique<FaultyFileSystem>(GetParam().fault, EIO);
+    faulty->namedTemporaries = GetParam().namedTemporaries;
+    useFileSystem(std::move(faulty));
     const std::string a = id3v2Tag(20) + audio;
     const std::string b = id3v2Tag(30) + audio + id3v1Tag();
     writeFile(dir / "a.mp3", a);
@@ -292,7 +296,9 @@ INSTANTIATE_TEST_SUITE_P(
              "Could not copy @b.mp3 - I/O error 5 - ID3v2 Tag not removed!",
              "Could not flush @c.mp3 - I/O error 5 - ID3v1 Tag removed, may not be on disk!"},
             true},
-        FlushFaultCase{Fault::syncDirectory, {"Could not flush directory @ - Error #5"}, false}));
+        FlushFaultCase{Fault::syncDirectory, {"Could not flush directory @ - Error #5"}, false},
+        FlushFaultCase{
+            Fault::syncDirectory, {"Could not flush directory @ - Error #5"}, false, true}));
 
 TEST_F(Id3WorkTest, UncreatableTemporaryFileKeepsTheId3v2TagButCutsTheTrailer) {
     useFileSystem(std::make_unique<FaultyFileSystem>(Fault::createTemporary, EACCES));

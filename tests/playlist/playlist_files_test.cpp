@@ -183,5 +183,28 @@ INSTANTIATE_TEST_SUITE_P(AtEachStep, FailedRewrite,
                                          FailingFileSystem::Step::sync,
                                          FailingFileSystem::Step::rename));
 
+// The rename is done and stays done; only whether it lasts a crash is in doubt.
+class FolderFlushFails final : public FileSystem {
+public:
+    std::error_code syncDirectory(int) override {
+        return std::make_error_code(std::errc::io_error);
+    }
+};
+
+TEST(PlaylistFiles, ACleanedPlaylistsFolderIsFlushedAndAFailureNamed) {
+    test::TempDir dir;
+    writeFile(dir / "list.m3u", m3uWithExtensions);
+    writeFile(dir / "list.pls", plsWithTitles);
+    FolderFlushFails fileSystem;
+    PlaylistFiles playlists(fileSystem);
+    for (const PlaylistOutcome& outcome :
+         {cleanM3U(playlists, dir / "list.m3u"), cleanPLS(playlists, dir / "list.pls")}) {
+        EXPECT_TRUE(outcome.modified);
+        EXPECT_EQ(outcome.error, "Could not flush directory " + dir.path() + " - Error #5");
+    }
+    EXPECT_NE(readFile(dir / "list.m3u"), m3uWithExtensions);
+    EXPECT_NE(readFile(dir / "list.pls"), plsWithTitles);
+}
+
 }  // namespace
 }  // namespace tagsnip::playlist
