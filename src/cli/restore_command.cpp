@@ -1,5 +1,7 @@
 #include "restore_command.h"
 
+#include "exit_status.h"
+
 #include "engine/line_escaping.h"
 
 #include "engine/file_system.h"
@@ -27,12 +29,15 @@ void writeRow(std::ostream& out, const undo::RestoreResult& result, bool nullRec
 
 }  // namespace
 
-int restoreCommand(const RestoreRequest& request, std::ostream& out, std::ostream& err) {
+int restoreCommand(const RestoreRequest& request, std::ostream& out, std::ostream& err,
+                   const volatile std::sig_atomic_t* interrupt) {
     FileSystem fileSystem;
-    const undo::RestoreReport report = undo::restoreRun(fileSystem, request.runDirectory);
+    const auto stopRequested = [interrupt] { return interrupt != nullptr && *interrupt != 0; };
+    const undo::RestoreReport report =
+        undo::restoreRun(fileSystem, request.runDirectory, stopRequested);
     if (!report.error.empty()) {
         err << escapeForLine(report.error) << '\n';
-        return 2;
+        return exitUsage;
     }
     std::size_t restored = 0;
     std::size_t already = 0;
@@ -56,7 +61,10 @@ int restoreCommand(const RestoreRequest& request, std::ostream& out, std::ostrea
     out << "total restored=" << restored << " already=" << already
         << " not-restored=" << report.results.size() - restored - already
         << (request.nullRecords ? '\0' : '\n');
-    return report.allRestored() ? 0 : 1;
+    if (report.stopped) {
+        return exitSignalBase + *interrupt;
+    }
+    return report.allRestored() ? exitDone : exitFileErrors;
 }
 
 }  // namespace tagsnip::cli

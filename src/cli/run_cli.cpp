@@ -3,6 +3,7 @@
 #include "cli_host.h"
 #include "cli_options.h"
 #include "engine/line_escaping.h"
+#include "exit_status.h"
 #include "progress_line.h"
 #include "restore_command.h"
 
@@ -18,13 +19,6 @@
 
 namespace tagsnip::cli {
 namespace {
-
-constexpr int exitDone = 0;
-constexpr int exitFileErrors = 1;
-constexpr int exitUsage = 2;
-constexpr int exitOutputFailed = 1;
-// As a shell reports a program ended by a signal; the run was stopped, not killed.
-constexpr int exitSignalBase = 128;
 
 // With every tag kind removed, each kind a row can list adds the number of files listing it.
 void writeTotal(std::ostream& out, const JobCounters& counts, const RunRequest& request) {
@@ -97,7 +91,7 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
         return run(*request, out, err, environment);
     }
     if (const auto* request = std::get_if<RestoreRequest>(&command)) {
-        return restoreCommand(*request, out, err);
+        return restoreCommand(*request, out, err, environment.interrupt);
     }
     if (std::holds_alternative<HelpRequest>(command)) {
         out << cliUsageText;

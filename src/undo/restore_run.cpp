@@ -333,7 +333,7 @@ private:
 }  // namespace
 
 bool RestoreReport::allRestored() const {
-    if (!error.empty()) {
+    if (!error.empty() || stopped) {
         return false;
     }
     for (const auto& result : results) {
@@ -345,7 +345,8 @@ bool RestoreReport::allRestored() const {
     return true;
 }
 
-RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory) {
+RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory,
+                         const std::function<bool()>& stopRequested) {
     RestoreReport report;
     FileHandle run(fileSystem);
     FileStatus runStatus;
@@ -385,6 +386,10 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
     }
     RestoreQueue queue(fileSystem, report.results);
     for (const auto& record : manifest.records) {
+        if (stopRequested && stopRequested()) {
+            report.stopped = true;
+            break;
+        }
         std::string path = withTrailingSlash(startDirectory) + record.path;
         if (queue.holds(path)) {
             queue.commit();

@@ -4,6 +4,7 @@
 
 #include "engine/file_system.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct RestoreReport {
     std::string error;
     // A record the run was still writing when it was stopped; its file was not changed.
     bool unfinishedTail = false;
+    // Stopped on request: the records after the last result were not tried, and their files
+    // stay as the run left them for a later restore.
+    bool stopped = false;
     std::vector<RestoreResult> results;
 
     bool allRestored() const;
@@ -46,6 +50,8 @@ struct RestoreReport {
 // as the run left it is rebuilt from its remaining bytes and the kept ones, checked against the
 // original's hash and replaced atomically, its flush batched with others' as a run's are; every
 // other file is left as it is. A file's outcome is final once the report is returned.
-RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory);
+// stopRequested, asked before each record, ends the restore early; what is queued is committed.
+RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory,
+                         const std::function<bool()>& stopRequested = {});
 
 }  // namespace tagsnip::undo

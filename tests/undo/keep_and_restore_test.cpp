@@ -259,6 +259,23 @@ INSTANTIATE_TEST_SUITE_P(
         // The second record waits for the first's rename, and finds the file back as before.
         BatchCase{AtCommit::recordedTwice, {restored, alreadyOriginal, restored}, true, {1, 1}}));
 
+// A stop between two records commits what is queued and leaves the rest as the run left it, for
+// a later restore to finish.
+TEST_F(KeepTest, AStoppedRestoreFinishesWhatItBeganAndALaterOneTheRest) {
+    const std::string run = keepAndStrip();
+    int asked = 0;
+    const RestoreReport stopped = restoreRun(fileSystem, run, [&] { return ++asked > 1; });
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.allRestored());
+    ASSERT_EQ(stopped.results.size(), 1u);
+    EXPECT_EQ(stopped.results[0].outcome, RestoreOutcome::restored);
+    EXPECT_TRUE(readFile(mp3Path()) == original);
+    EXPECT_EQ(readFile(dir / "music/car.m3u"), "a.mp3\n");
+
+    EXPECT_TRUE(restoreRun(fileSystem, run).allRestored());
+    EXPECT_EQ(readFile(dir / "music/car.m3u"), playlist);
+}
+
 TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
     ASSERT_EQ(::symlink((dir / "music/Album").c_str(), (dir / "link").c_str()), 0);
     for (const std::string& keep : {dir / "music", dir / "music/Album", dir / "link"}) {
