@@ -109,7 +109,8 @@ std::error_code openDeepestExisting(FileSystem& fileSystem, std::string path, Fi
 
 // As mkdir -p does, but only once the deepest folder that exists is known to lie outside the
 // tree, so that a refused keep folder is never made. New folders are private: they hold copies
-// of the user's tags.
+// of the user's tags. Each parent is flushed once it holds a new folder, so that a crash cannot
+// leave the kept bytes unreachable while the files they came from stay stripped.
 std::error_code makeKeepDirectory(FileSystem& fileSystem, const std::string& path,
                                   const FileStatus& start, bool& inside) {
     FileHandle folder(fileSystem);
@@ -126,7 +127,11 @@ std::error_code makeKeepDirectory(FileSystem& fileSystem, const std::string& pat
         if (name->empty()) {
             continue;
         }
-        if (mkdirat(folder.fd, name->c_str(), 0700) != 0 && errno != EEXIST) {
+        if (mkdirat(folder.fd, name->c_str(), 0700) == 0) {
+            if (const auto error = fileSystem.syncDirectory(folder.fd)) {
+                return error;
+            }
+        } else if (errno != EEXIST) {
             return {errno, std::generic_category()};
         }
         FileHandle next(fileSystem);

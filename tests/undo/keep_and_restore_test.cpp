@@ -41,6 +41,12 @@ public:
     // Opened for writing by another program as its batch is flushed, before the renames.
     std::string reTagged;
     std::vector<std::size_t> batchSizes;
+    int directoryFlushes = 0;
+
+    std::error_code syncDirectory(int fd) override {
+        ++directoryFlushes;
+        return FileSystem::syncDirectory(fd);
+    }
 
     // A restore's batch flushes its files before the renames, then its folders after them, the
     // MP3's first.
@@ -274,6 +280,13 @@ TEST_F(KeepTest, AStoppedRestoreFinishesWhatItBeganAndALaterOneTheRest) {
 
     EXPECT_TRUE(restoreRun(fileSystem, run).allRestored());
     EXPECT_EQ(readFile(dir / "music/car.m3u"), playlist);
+}
+
+// Each folder made on the way holds its name durably before anything is kept in it.
+TEST_F(KeepTest, MissingKeepFoldersAreMadeAndTheirParentsFlushed) {
+    ASSERT_TRUE(openKeeper(dir / "keep/a/b"));
+    EXPECT_EQ(fileSystem.directoryFlushes, 2);
+    EXPECT_EQ(test::listNames(dir / "keep/a"), "b");
 }
 
 TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
