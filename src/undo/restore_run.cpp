@@ -99,9 +99,9 @@ public:
     }
 
     // Without prerequisites to flush, the commit itself has no error to give: each file's comes
-    // through the report.
-    // Each batch's folders are flushed before its outcomes are settled, rather than with the
-    // next batch's files: a restore is rare enough to pay a commit of the journal for that.
+    // through the report. Each batch's folders are flushed before its outcomes are settled,
+    // rather than with the next batch's files: a restore is rare enough to pay a commit of the
+    // journal for that.
     void commit() {
         const auto report = [this](const std::string& path, const char* tag,
                                    const AtomicReplacement::Failure& failure) {
