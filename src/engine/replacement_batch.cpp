@@ -221,9 +221,13 @@ void ReplacementBatch::installAll(const FailureReport& report) {
     m_pending.clear();
 }
 
-// Until a directory is flushed a crash may still bring back the originals' names; what the cuts
-// removed may come back too. Neither is worth a commit of the journal of its own.
-void ReplacementBatch::leaveToNextFlush() {
+// The next batch starts empty. Until a directory is flushed a crash may still bring back the
+// originals' names; what the cuts removed may come back too. Neither is worth a commit of the
+// journal of its own, so both are left to the next flush.
+void ReplacementBatch::endBatch() {
+    m_held = 0;
+    m_installedAlone = 0;
+    m_bytes = 0;
     m_cutsToSettle.insert(m_cutsToSettle.end(), m_cuts.begin(), m_cuts.end());
     m_cuts.clear();
     for (Directory& directory : m_directories) {
@@ -238,10 +242,7 @@ void ReplacementBatch::leaveToNextFlush() {
 
 void ReplacementBatch::abandon() {
     m_pending.clear();
-    m_held = 0;
-    m_installedAlone = 0;
-    m_bytes = 0;
-    leaveToNextFlush();
+    endBatch();
 }
 
 void ReplacementBatch::settle(const FailureReport& report) {
@@ -263,10 +264,7 @@ std::error_code ReplacementBatch::commit(const FailureReport& report,
             installAll(report);
         }
     }
-    m_held = 0;
-    m_installedAlone = 0;
-    m_bytes = 0;
-    leaveToNextFlush();
+    endBatch();
     return {};
 }
 

@@ -78,7 +78,7 @@ private:
 
     std::error_code flushAll(const FailureReport& report, const std::vector<int>& prerequisites);
     void installAll(const FailureReport& report);
-    void leaveToNextFlush();
+    void endBatch();
     void startAgeIfEmpty();
     static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
                                     std::error_code error);
