@@ -32,6 +32,13 @@ std::string ioErrorText(std::error_code error) {
     }
 }
 
+std::string causeText(std::error_code error) {
+    if (error.category() == make_error_code(EngineError::readBeyondEnd).category()) {
+        return error.message();
+    }
+    return std::generic_category().message(error.value());
+}
+
 std::string fileErrorText(const std::string& path, std::error_code error) {
     const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
                            error != EngineError::readBeyondEnd;

@@ -14,6 +14,9 @@ namespace tagsnip {
 
 // The text shown for an input/output error on a file, chosen by the error's meaning.
 std::string ioErrorText(std::error_code error);
+// The cause of an error in words (strerror's, or the engine's own), never a bare number: for the
+// texts of the command-line tool that the window does not share.
+std::string causeText(std::error_code error);
 // "<path> - <cause>", with ", file not changed!" when the cause left the file alone.
 std::string fileErrorText(const std::string& path, std::error_code error);
 std::string couldNotOpenText(const std::string& path, std::error_code error);
