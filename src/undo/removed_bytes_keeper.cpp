@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -50,21 +51,60 @@ std::string absolutePath(std::string path) {
     return withTrailingSlash(directory) + path;
 }
 
-bool sameDirectory(const FileStatus& a, const FileStatus& b) {
-    return a.device == b.device && a.inode == b.inode;
+using FolderIdentity = std::pair<dev_t, ino_t>;
+
+FolderIdentity identityOf(const FileStatus& status) {
+    return {status.device, status.inode};
 }
 
-// Walks up from the keep folder by "..", so that links and bind mounts cannot hide that it lies
-// inside the tree the run changes.
+bool outOfDescriptors(std::error_code error) {
+    return error == std::errc::too_many_files_open ||
+           error == std::errc::too_many_files_open_in_system;
+}
+
+// Every folder of the tree the run may enter, by identity, never through a link: a bind mount
+// shows the tree's folders under paths outside it, which no path and no ".." can tell. A folder
+// the walk cannot open or read it cannot enter either, and reports; running out of descriptors
+// leaves the question open, which refuses the keep folder.
+std::error_code collectTree(FileSystem& fileSystem, int folderFd, const FileStatus& status,
+                            std::set<FolderIdentity>& folders) {
+    if (!folders.insert(identityOf(status)).second) {
+        return {};
+    }
+    std::vector<DirectoryEntry> entries;
+    if (const auto error = fileSystem.readDirectory(folderFd, entries)) {
+        return outOfDescriptors(error) ? error : std::error_code{};
+    }
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.kind != EntryKind::directory) {
+            continue;
+        }
+        FileHandle child(fileSystem);
+        FileStatus childStatus;
+        const auto error = fileSystem.openSubdirectory(folderFd, entry.name, child.fd, childStatus);
+        if (outOfDescriptors(error)) {
+            return error;
+        }
+        if (error) {
+            continue;
+        }
+        if (const auto deeper = collectTree(fileSystem, child.fd, childStatus, folders)) {
+            return deeper;
+        }
+    }
+    return {};
+}
+
+// Walks up from the keep folder by "..", comparing each folder on the way with the tree's.
 std::error_code insideTree(FileSystem& fileSystem, int keepFd, FileStatus status,
-                           const FileStatus& start, bool& inside) {
+                           const std::set<FolderIdentity>& tree, bool& inside) {
     inside = false;
     int current = -1;
     if (const auto error = fileSystem.duplicate(keepFd, current)) {
         return error;
     }
     for (;;) {
-        if (sameDirectory(status, start)) {
+        if (tree.contains(identityOf(status))) {
             inside = true;
             break;
         }
@@ -77,7 +117,7 @@ std::error_code insideTree(FileSystem& fileSystem, int keepFd, FileStatus status
             return error;
         }
         // The root is its own parent.
-        if (sameDirectory(parentStatus, status)) {
+        if (identityOf(parentStatus) == identityOf(status)) {
             break;
         }
         status = parentStatus;
@@ -112,14 +152,14 @@ std::error_code openDeepestExisting(FileSystem& fileSystem, std::string path, Fi
 // of the user's tags. Each parent is flushed once it holds a new folder, so that a crash cannot
 // leave the kept bytes unreachable while the files they came from stay stripped.
 std::error_code makeKeepDirectory(FileSystem& fileSystem, const std::string& path,
-                                  const FileStatus& start, bool& inside) {
+                                  const std::set<FolderIdentity>& tree, bool& inside) {
     FileHandle folder(fileSystem);
     FileStatus status;
     std::vector<std::string> missing;
     if (const auto error = openDeepestExisting(fileSystem, path, folder, status, missing)) {
         return error;
     }
-    if (const auto error = insideTree(fileSystem, folder.fd, status, start, inside);
+    if (const auto error = insideTree(fileSystem, folder.fd, status, tree, inside);
         error || inside) {
         return error;
     }
@@ -196,25 +236,31 @@ std::unique_ptr<RemovedBytesKeeper> RemovedBytesKeeper::open(FileSystem& fileSys
     FileHandle start(fileSystem);
     FileStatus startStatus;
     if (const auto error = fileSystem.openStartDirectory(startDirectory, start.fd, startStatus)) {
-        message = startDirectory + " - cannot be opened: " + ioErrorText(error);
+        message = startDirectory + " - cannot be opened: " + causeText(error);
+        return nullptr;
+    }
+    std::set<FolderIdentity> tree;
+    if (const auto error = collectTree(fileSystem, start.fd, startStatus, tree)) {
+        message = keepDirectory + " - cannot tell whether it lies inside " + startDirectory + ": " +
+                  causeText(error);
         return nullptr;
     }
     bool inside = false;
-    if (const auto error = makeKeepDirectory(fileSystem, keepDirectory, startStatus, inside)) {
-        message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+    if (const auto error = makeKeepDirectory(fileSystem, keepDirectory, tree, inside)) {
+        message = keepDirectory + " - cannot keep removed bytes there: " + causeText(error);
         return nullptr;
     }
     FileHandle keep(fileSystem);
     FileStatus keepStatus;
     if (!inside) {
         if (const auto error = fileSystem.openStartDirectory(keepDirectory, keep.fd, keepStatus)) {
-            message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+            message = keepDirectory + " - cannot keep removed bytes there: " + causeText(error);
             return nullptr;
         }
         // The folder made may not be the one checked when the path climbs back with "..".
-        if (const auto error = insideTree(fileSystem, keep.fd, keepStatus, startStatus, inside)) {
+        if (const auto error = insideTree(fileSystem, keep.fd, keepStatus, tree, inside)) {
             message = keepDirectory + " - cannot tell whether it lies inside " + startDirectory +
-                      ": " + ioErrorText(error);
+                      ": " + causeText(error);
             return nullptr;
         }
     }
@@ -224,14 +270,14 @@ std::unique_ptr<RemovedBytesKeeper> RemovedBytesKeeper::open(FileSystem& fileSys
     }
     std::string runName;
     if (const auto error = makeRunFolder(keep.fd, runName)) {
-        message = keepDirectory + " - cannot keep removed bytes there: " + ioErrorText(error);
+        message = keepDirectory + " - cannot keep removed bytes there: " + causeText(error);
         return nullptr;
     }
     std::unique_ptr<RemovedBytesKeeper> keeper(
         new RemovedBytesKeeper(fileSystem, withTrailingSlash(keepDirectory) + runName));
     const ManifestHeader header{absolutePath(startDirectory), std::string(keptDataFileName)};
     if (const auto error = keeper->create(keep.fd, runName, header)) {
-        message = keeper->runPath() + " - cannot keep removed bytes there: " + ioErrorText(error);
+        message = keeper->runPath() + " - cannot keep removed bytes there: " + causeText(error);
         // Leaves no empty run folder behind for a run that never started.
         (void)fileSystem.removeAt(keeper->m_runFd, std::string(manifestFileName));
         (void)fileSystem.removeAt(keeper->m_runFd, std::string(keptDataFileName));
@@ -351,6 +397,12 @@ std::error_code RemovedBytesKeeper::append(const ManifestRecord& record, std::ui
 // write-out is gone: the files go back to their length before it, and writeOut tells the run,
 // which must then leave those files unchanged.
 std::error_code RemovedBytesKeeper::writePending() {
+    // While a large tag is written in parts, what is written runs ahead of what is recorded:
+    // with nothing waiting there is nothing to bring level, and doing so would write the next
+    // part over the last.
+    if (m_pendingData.empty() && m_pendingRecords.empty()) {
+        return {};
+    }
     std::error_code error;
     if (!m_pendingData.empty()) {
         error =
@@ -381,6 +433,24 @@ std::error_code RemovedBytesKeeper::writeOut() {
     if (const auto error = writePending()) {
         m_lostPending.clear();
         return error;
+    }
+    return checkWritten();
+}
+
+// What the manifest's records promise must be in the data file before any file they protect
+// changes: a short data file would pass for kept bytes until the restore needs them.
+std::error_code RemovedBytesKeeper::checkWritten() {
+    FileStatus data;
+    if (const auto error = m_fileSystem.statusOf(m_dataFd, data)) {
+        return error;
+    }
+    FileStatus manifest;
+    if (const auto error = m_fileSystem.statusOf(m_manifestFd, manifest)) {
+        return error;
+    }
+    if (m_dataWritten != m_dataEnd || data.size < m_dataEnd || manifest.size < m_manifestEnd) {
+        m_broken = std::make_error_code(std::errc::io_error);
+        return m_broken;
     }
     return {};
 }
@@ -413,6 +483,9 @@ std::error_code RemovedBytesKeeper::undoAppend(std::error_code error) {
 // Both flushes are issued at once, so that they wait together for one commit of the journal.
 std::error_code RemovedBytesKeeper::flush() {
     if (const auto error = writePending()) {
+        return error;
+    }
+    if (const auto error = checkWritten()) {
         return error;
     }
     std::vector<std::error_code> errors;

@@ -64,6 +64,7 @@ private:
     std::error_code undoAppend(std::error_code error);
     std::error_code writeCutBytes();
     std::error_code writePending();
+    std::error_code checkWritten();
     void startWritebackWhenDue();
 
     FileSystem& m_fileSystem;

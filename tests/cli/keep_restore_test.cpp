@@ -185,8 +185,8 @@ TEST_F(KeepRestoreTest, AKeepFolderInsideTheTreeOrUnwritableStopsTheRunFirst) {
     const std::map<std::string, std::string> refusals = {
         {tree("sub/new/keep"), "lies inside the folder being cleaned"},
         {tree(""), "lies inside the folder being cleaned"},
-        {dir / "plain-file/keep", "cannot keep removed bytes there"},
-        {dir / "locked", "cannot keep removed bytes there: File access denied"},
+        {dir / "plain-file/keep", "cannot keep removed bytes there: Not a directory"},
+        {dir / "locked", "cannot keep removed bytes there: Permission denied"},
     };
     for (const auto& [keep, message] : refusals) {
         const fault::CliResult result = fault::runCli(

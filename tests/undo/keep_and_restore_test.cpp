@@ -5,11 +5,14 @@
 #include "support/temp_dir.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace tagsnip::undo {
@@ -289,26 +292,84 @@ TEST_F(KeepTest, MissingKeepFoldersAreMadeAndTheirParentsFlushed) {
     EXPECT_EQ(test::listNames(dir / "keep/a"), "b");
 }
 
-TEST_F(KeepTest, RefusesAKeepFolderInsideTheTreeHoweverNamed) {
-    ASSERT_EQ(::symlink((dir / "music/Album").c_str(), (dir / "link").c_str()), 0);
-    for (const std::string& keep : {dir / "music", dir / "music/Album", dir / "link"}) {
-        std::string message;
-        EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, keep, dir / "music", message), nullptr);
-        EXPECT_NE(message.find("inside the folder being cleaned"), std::string::npos) << keep;
-    }
-    EXPECT_EQ(test::listNames(dir / "music/Album"), "01 Track.mp3");
-    // A missing keep folder inside the tree is refused before it is made.
-    std::string message;
-    EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "music/new/keep", dir / "music", message),
-              nullptr);
-    EXPECT_EQ(test::listNames(dir / "music"), "Album car.m3u");
+// A folder of the tree, however it is reached: through the tree, a link, or a bind mount of it
+// outside the tree, or an outside folder that a bind mount shows inside the tree.
+struct KeepPlace {
+    const char* name;
+    // Binds the first of the pair (relative to the test folder) onto the second, before the run.
+    std::optional<std::pair<const char*, const char*>> bind;
+    const char* keep;
+    bool refused;
+};
+
+void PrintTo(const KeepPlace& place, std::ostream* out) {
+    *out << place.name;
 }
+
+class KeepPlaceTest : public KeepTest, public ::testing::WithParamInterface<KeepPlace> {
+public:
+    ~KeepPlaceTest() override {
+        if (!m_mountPoint.empty()) {
+            ::umount2(m_mountPoint.c_str(), MNT_DETACH);
+        }
+    }
+
+    bool bind(const std::string& from, const std::string& onto) {
+        test::makeDirectory(onto);
+        if (::mount(from.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            return false;
+        }
+        m_mountPoint = onto;
+        return true;
+    }
+
+private:
+    std::string m_mountPoint;
+};
+
+TEST_P(KeepPlaceTest, RefusesAKeepFolderInsideTheTreeHoweverReached) {
+    const KeepPlace& place = GetParam();
+    test::makeDirectory(dir / "outside");
+    ASSERT_EQ(::symlink((dir / "music/Album").c_str(), (dir / "link").c_str()), 0);
+    if (place.bind && !bind(dir / place.bind->first, dir / place.bind->second)) {
+        GTEST_SKIP() << "needs a bind mount, which takes root: " << std::strerror(errno);
+    }
+    const std::string musicBefore = test::listNames(dir / "music");
+    const std::string albumBefore = test::listNames(dir / "music/Album");
+    std::string message;
+    const auto keeper =
+        RemovedBytesKeeper::open(fileSystem, dir / place.keep, dir / "music", message);
+    EXPECT_EQ(keeper == nullptr, place.refused) << message;
+    if (place.refused) {
+        EXPECT_NE(message.find("lies inside the folder being cleaned"), std::string::npos)
+            << message;
+        EXPECT_EQ(test::listNames(dir / "music"), musicBefore);
+        EXPECT_EQ(test::listNames(dir / "music/Album"), albumBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, KeepPlaceTest,
+    ::testing::Values(KeepPlace{"TheTree", std::nullopt, "music", true},
+                      KeepPlace{"ItsFolder", std::nullopt, "music/Album", true},
+                      KeepPlace{"ALinkToItsFolder", std::nullopt, "link", true},
+                      KeepPlace{"AMissingFolderInIt", std::nullopt, "music/new/keep", true},
+                      KeepPlace{"ItsFolderBoundOutside", std::pair{"music/Album", "outside/mnt"},
+                                "outside/mnt/keep", true},
+                      KeepPlace{"TheTreeBoundOutside", std::pair{"music", "outside/mnt"},
+                                "outside/mnt", true},
+                      KeepPlace{"AnOutsideFolderBoundIntoIt",
+                                std::pair{"outside", "music/Album/mnt"}, "outside/keep", true},
+                      KeepPlace{"AnOutsideFolder", std::nullopt, "outside/keep", false},
+                      KeepPlace{"AnOutsideFolderBesideABoundOne",
+                                std::pair{"music/Album", "outside/mnt"}, "outside/keep", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepTest, AnUnwritableKeepFolderFailsAtOpeningAndLeavesNothing) {
     fileSystem.refuseCreate = true;
     std::string message;
     EXPECT_EQ(RemovedBytesKeeper::open(fileSystem, dir / "keep", dir / "music", message), nullptr);
-    EXPECT_NE(message.find("File access denied"), std::string::npos) << message;
+    EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
     EXPECT_EQ(test::listNames(dir / "keep"), "");
     fileSystem.refuseCreate = false;
     EXPECT_NE(RemovedBytesKeeper::open(fileSystem, dir / "absent/keep", dir / "music", message),
