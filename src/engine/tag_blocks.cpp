@@ -313,6 +313,7 @@ std::error_code findLeadingTags(ByteSource& source, std::uint64_t size, TagLayou
             layout.problem = TagProblem{TagKind::id3v2, *fault, at};
             return {};
         }
+        layout.blocks.push_back({TagKind::id3v2, layout.keepBegin, end});
         layout.keepBegin = end;
         if (const auto error = skipPadding(source, end, size, at)) {
             return error;
@@ -323,8 +324,10 @@ std::error_code findLeadingTags(ByteSource& source, std::uint64_t size, TagLayou
 
 std::error_code findTrailingTags(ByteSource& source, TagLayout& layout) {
     bool afterId3v1 = false;
-    // Once the leading tags reach the end nothing is left that a trailing block could be.
-    while (layout.keepEnd > layout.keepBegin) {
+    // The end is looked at even when the leading tags say they reach it: a trailer there means
+    // that their size is wrong, not that the trailer is theirs. Once the blocks found meet,
+    // nothing is left that another could be.
+    for (bool first = true; first || layout.keepEnd > layout.keepBegin; first = false) {
         Tail tail(source, layout.keepEnd, layout.keepBegin);
         if (const auto error = tail.load()) {
             return error;
@@ -343,6 +346,7 @@ std::error_code findTrailingTags(ByteSource& source, TagLayout& layout) {
             }
             return {};
         }
+        layout.blocks.push_back({*match.kind, match.begin, layout.keepEnd});
         layout.keepEnd = match.begin;
         afterId3v1 = *match.kind == TagKind::id3v1;
     }
@@ -358,6 +362,27 @@ std::error_code findTagBlocks(ByteSource& source, std::uint64_t size, TagLayout&
         return error;
     }
     return findTrailingTags(source, layout);
+}
+
+bool tilesFile(const TagLayout& layout, std::uint64_t size) {
+    if (layout.keepBegin > layout.keepEnd || layout.keepEnd > size) {
+        return false;
+    }
+    std::uint64_t front = 0;
+    std::uint64_t back = size;
+    for (const TagBlock& block : layout.blocks) {
+        if (block.begin >= block.end) {
+            return false;
+        }
+        if (block.begin == front && block.end <= layout.keepBegin) {
+            front = block.end;
+        } else if (block.end == back && block.begin >= layout.keepEnd) {
+            back = block.begin;
+        } else {
+            return false;
+        }
+    }
+    return front == layout.keepBegin && back == layout.keepEnd;
 }
 
 const char* tagKindName(TagKind kind) {

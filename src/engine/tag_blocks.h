@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tagsnip {
 
@@ -50,6 +51,14 @@ struct TagProblem {
     std::uint64_t offset;
 };
 
+// One block recognised in a file: [begin, end). A stacked ID3v2 tag begins where the tag in
+// front of it ends, so that the zero padding between them goes with it.
+struct TagBlock {
+    TagKind kind;
+    std::uint64_t begin;
+    std::uint64_t end;
+};
+
 // What one file holds: [keepBegin, keepEnd) is the content between the tags. A block that
 // contradicts the file is counted, as it is there, and the first such is the problem: the parse
 // stops at it on its side of the file and the range then covers what was recognised before it,
@@ -59,6 +68,8 @@ struct TagLayout {
     std::uint64_t keepEnd = 0;
     std::array<std::uint32_t, tagKindCount> counts{};
     std::optional<TagProblem> problem;
+    // The blocks that go, the leading ones from the start, then the trailing ones from the end.
+    std::vector<TagBlock> blocks;
 
     std::uint32_t count(TagKind kind) const { return counts[static_cast<std::size_t>(kind)]; }
 };
@@ -68,6 +79,11 @@ struct TagLayout {
 // file is a problem in the layout, not an error.
 [[nodiscard]] std::error_code findTagBlocks(ByteSource& source, std::uint64_t size,
                                             TagLayout& layout);
+
+// Whether the blocks and the content between them make up the file exactly, each byte in one
+// of them: what findTagBlocks gives always does, a problem or not, so that removing the blocks
+// can never take content with them.
+bool tilesFile(const TagLayout& layout, std::uint64_t size);
 
 // "id3v2", "id3v1", "id3v1ext", "ape", "lyrics3", "id3v2end".
 const char* tagKindName(TagKind kind);

@@ -355,20 +355,24 @@ TEST_P(DamagedTagSizeTest, IsReportedByHowFarItReachesAndMarksWhatIsThere) {
     };
     const std::string intoTrailer = header(audio.size() + 60) + audio + id3v1Tag();
     const std::string beyondEnd = header(audio.size() + 200) + audio + id3v1Tag();
+    const std::string toTheEnd = header(audio.size() + 128) + audio + id3v1Tag();
     writeFile(dir / "a.mp3", intoTrailer);
     writeFile(dir / "b.mp3", beyondEnd);
+    writeFile(dir / "c.mp3", toTheEnd);
     host.allTags = GetParam();
     removeBoth();
     run();
     EXPECT_BYTES(only("a.mp3"), intoTrailer);
     EXPECT_BYTES(only("b.mp3"), beyondEnd);
+    EXPECT_BYTES(only("c.mp3"), toTheEnd);
     std::vector<std::string> errors = host.errors;
     std::sort(errors.begin(), errors.end());
     EXPECT_EQ(errors,
               (std::vector<std::string>{
                   dir / "a.mp3 - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!",
-                  dir / "b.mp3 - ID3v2 Tag size reaches beyond end of file, file not changed!"}));
-    ASSERT_EQ(host.rows.size(), 2u);
+                  dir / "b.mp3 - ID3v2 Tag size reaches beyond end of file, file not changed!",
+                  dir / "c.mp3 - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!"}));
+    ASSERT_EQ(host.rows.size(), 3u);
     for (const ResultRow& row : host.rows) {
         EXPECT_EQ(row.id3v1Mark + row.id3v2Mark, "XX") << row.RowPath;
     }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@ TagLayout parse(const std::string& file, MemorySource* source = nullptr) {
     TagLayout layout;
     EXPECT_FALSE(findTagBlocks(used, file.size(), layout));
     EXPECT_FALSE(used.readOutside);
+    EXPECT_TRUE(tilesFile(layout, file.size()));
     return layout;
 }
 
@@ -139,6 +142,65 @@ TEST_P(MalformedBlockTest, IsReportedAndKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, MalformedBlockTest, ::testing::ValuesIn(malformedBlocks()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Tiling {
+    const char* name;
+    std::string file;
+    // The block that overlaps another, or none for a file that is only tags.
+    std::optional<TagKind> overlapping;
+    const char* message;
+};
+
+void PrintTo(const Tiling& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// A leading tag whose size reaches to the end of the file, over the blocks there.
+std::string reachingToEnd(const std::string& rest) {
+    return id3v2Tag(static_cast<std::uint32_t>(rest.size())).substr(0, 10) + rest;
+}
+
+std::vector<Tiling> tilings() {
+    const std::string audio = mpegAudio(malformedAudioFrames);
+    const char* const intoId3v1 =
+        "@ - ID3v2 Tag size reaches into the ID3v1 tag, file not changed!";
+    return {
+        {"OverId3v1", reachingToEnd(audio + id3v1Tag()), TagKind::id3v1, intoId3v1},
+        {"OverApeAndId3v1", reachingToEnd(audio + apeTag(2000, true) + id3v1Tag()), TagKind::id3v1,
+         intoId3v1},
+        {"OverApe", reachingToEnd(audio + apeTag(2000, true)), TagKind::ape,
+         "@ - APE tag reaches into the ID3v2 tag at the start, file not changed!"},
+        {"OverLyrics3", reachingToEnd(audio + lyrics3v2Tag()), TagKind::lyrics3,
+         "@ - Lyrics3 tag reaches into the ID3v2 tag at the start, file not changed!"},
+        {"SecondStackedOverAppended", id3v2Tag(100) + reachingToEnd(audio + appendedId3v2Tag()),
+         TagKind::id3v2Appended,
+         "@ - Appended ID3v2 tag reaches into the ID3v2 tag at the start, file not changed!"},
+        {"OnlyTags", id3v2Tag(100) + apeTag(2000, true) + id3v1Tag(), std::nullopt, ""},
+        {"OneTagToTheEnd", id3v2Tag(500), std::nullopt, ""},
+    };
+}
+
+class TilingTest : public ::testing::TestWithParam<Tiling> {};
+
+// What goes and what stays make up the file exactly: a leading tag that claims the blocks at
+// the end is refused in the words a run without every tag kind uses, and only a file of tags
+// alone may be left empty.
+TEST_P(TilingTest, BlocksAndContentMakeUpTheFile) {
+    const Tiling& row = GetParam();
+    const TagLayout layout = parse(row.file);
+    if (!row.overlapping) {
+        EXPECT_FALSE(layout.problem);
+        EXPECT_EQ(layout.keepBegin, layout.keepEnd);
+        return;
+    }
+    ASSERT_TRUE(layout.problem);
+    EXPECT_EQ(layout.problem->kind, *row.overlapping);
+    EXPECT_EQ(layout.problem->fault, TagFault::reachesIntoLeadingTags);
+    EXPECT_EQ(tagProblemFileText("@", *layout.problem), row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, TilingTest, ::testing::ValuesIn(tilings()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TagBlocks, PaddingWithoutAFollowingTagStaysWithTheContent) {

@@ -1,5 +1,6 @@
 // Random files through the tag block parser: it reads only inside the file, keeps a range inside
-// it, and what it keeps of a file without problems holds no further tag block.
+// it, the blocks it finds and what it keeps make up the file exactly, and what it keeps of a
+// file without problems holds no further tag block.
 
 #include "engine/tag_blocks.h"
 #include "fuzz_require.h"
@@ -20,6 +21,8 @@ tagsnip::TagLayout parse(const std::string& file) {
     require(!error, "a complete file reads without error");
     require(layout.keepBegin <= layout.keepEnd && layout.keepEnd <= file.size(),
             "the kept range lies inside the file");
+    require(tagsnip::tilesFile(layout, file.size()),
+            "the blocks found and the kept range make up the file exactly");
     return layout;
 }
 
