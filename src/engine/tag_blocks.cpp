@@ -60,7 +60,8 @@ public:
         const std::size_t length =
             static_cast<std::size_t>(std::min<std::uint64_t>(m_end, tailSize));
         m_bytes.resize(length);
-        return m_source.read(m_end - length, m_bytes.data(), length);
+        return length == 0 ? std::error_code{}
+                           : m_source.read(m_end - length, m_bytes.data(), length);
     }
     std::uint64_t end() const { return m_end; }
     std::uint64_t floor() const { return m_floor; }
