@@ -4,7 +4,10 @@
 # Each corpus copy also gets an M3U and a PLS playlist with metadata lines in every top folder,
 # a few files with their own mode and an extended attribute. Prints one line per corpus and
 # exits 1 if any file differs.
-#   bench/keep_round_trip.sh [SET...]   (defaults: 300x1MiB 2000x20KB 60x8MiB 300x1MiB-ape)
+#   bench/keep_round_trip.sh [--large-covers] [SET...]
+#     (defaults: 300x1MiB 2000x20KB 60x8MiB 300x1MiB-ape)
+#     --large-covers  gives every tenth MP3 of each copy a cover picture of 1 to 16 MiB first
+# Missing corpora are made as bench/run.sh makes them (lame and python3-mutagen needed).
 # Environment: BENCH_DATA (default build-bench; the corpora bench/run.sh made), TAGSNIP_CLI
 # (default: a Release build made in BENCH_DATA/build, as bench/run.sh makes it).
 set -euo pipefail
@@ -13,6 +16,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 data=${BENCH_DATA:-$root/build-bench}
 cli=${TAGSNIP_CLI:-}
+large_covers=
+if [ "${1:-}" = --large-covers ]; then
+    large_covers=1
+    shift
+fi
 sets=("$@")
 [ ${#sets[@]} -gt 0 ] || sets=(300x1MiB 2000x20KB 60x8MiB 300x1MiB-ape)
 
@@ -47,10 +55,34 @@ add_playlists_and_attributes() {
     done
 }
 
+# Every tenth MP3 gets a cover of 1 to 16 MiB in its ID3v2 tag, as a scan at print resolution
+# makes: a tag that is written out in many parts beside the small ones.
+add_large_covers() {
+    /usr/bin/python3 - "$1" <<'PYTHON'
+import os, random, sys
+from mutagen.id3 import APIC, ID3, ID3NoHeaderError
+rng = random.Random(7)
+paths = sorted(os.path.join(d, f) for d, _, fs in os.walk(sys.argv[1]) for f in fs
+               if f.endswith(".mp3"))
+for path in paths[::10]:
+    try:
+        tags = ID3(path)
+    except ID3NoHeaderError:
+        tags = ID3()
+    size = rng.randrange(1 << 20, (16 << 20) + 1)
+    tags.add(APIC(encoding=0, mime="image/jpeg", type=3, desc="scan",
+                  data=b"\xff\xd8" + rng.randbytes(size - 4) + b"\xff\xd9"))
+    tags.save(path, v1=1)
+PYTHON
+}
+
 status=0
 for set in "${sets[@]}"; do
+    [ -e "$data/$set.manifest" ] ||
+        (cd "$here" && /usr/bin/python3 -c "import bench; bench.make_corpus('$set', '$data')")
     work=$(mktemp -d "$data/round-trip.XXXXXX")
     cp -a "$data/$set" "$work/tree"
+    [ -z "$large_covers" ] || add_large_covers "$work/tree"
     add_playlists_and_attributes "$work/tree"
     describe "$work/tree" >"$work/before"
     switches=(-s -t1 -t2 -m -p)
