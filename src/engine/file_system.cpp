@@ -278,9 +278,11 @@ std::error_code FileSystem::statusAt(int directory, const std::string& name, Fil
 
 std::error_code FileSystem::openAt(int directory, const std::string& name, bool writable, int& fd,
                                    FileStatus& status) {
-    // O_NONBLOCK: should a FIFO have replaced the file since it was listed, the open must not
-    // wait for a writer; it has no effect on a regular file.
-    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    // O_NONBLOCK and O_NOCTTY: should a FIFO or a terminal have replaced the file since it was
+    // looked at, the open must neither wait for a writer nor take a controlling terminal; they
+    // have no effect on a regular file.
+    const int flags =
+        (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     return adopt(openat(directory, name.c_str(), flags), EntryKind::regular, fd, status);
 }
 

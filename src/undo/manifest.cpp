@@ -7,6 +7,18 @@
 namespace tagsnip::undo {
 namespace {
 
+// The manifest is read in pieces of this size: a line of the longest length is in one or two.
+constexpr std::size_t readSize = 64 * 1024;
+
+// A line written in full may be one byte longer than the limit: its LF.
+bool fitsLine(const std::string& written) {
+    return written.size() <= manifestLineLimit + 1;
+}
+
+std::string tooLongText(std::string_view what) {
+    return std::string(what) + " longer than " + std::to_string(manifestLineLimit) + " bytes";
+}
+
 std::string_view kindName(FileKind kind) {
     return kind == FileKind::mp3 ? "mp3" : "playlist";
 }
@@ -146,7 +158,7 @@ public:
             !header.startDirectory.starts_with('/')) {
             return fail("expected start= with an absolute directory");
         }
-        return true;
+        return fitsLine(headerLine(header)) || fail(tooLongText("header, as written,"));
     }
 
     bool record(ManifestRecord& record) {
@@ -222,35 +234,106 @@ std::string recordLine(const ManifestRecord& record) {
     return line + " path=" + escapeForLine(record.path) + "\n";
 }
 
+// A record the reader would refuse is not kept either: the restore could not read it back.
 std::string recordProblem(const ManifestRecord& record) {
     if (!validRelativePath(record.path)) {
         return "path is not a plain path inside the start directory";
     }
-    return rangesProblem(record);
+    if (std::string problem = rangesProblem(record); !problem.empty()) {
+        return problem;
+    }
+    return fitsLine(recordLine(record)) ? "" : tooLongText("record, as written,");
+}
+
+bool ManifestReader::header(ManifestHeader& header, ManifestError& error) {
+    std::string_view text;
+    if (!line(text, error)) {
+        if (error.message.empty() && !error.readError) {
+            error.message = "no header line";
+        }
+        return false;
+    }
+    LineParser parser(text);
+    if (!parser.header(header)) {
+        error = {m_lineNumber, parser.problem(), {}};
+        return false;
+    }
+    return true;
+}
+
+bool ManifestReader::next(ManifestRecord& record, ManifestError& error) {
+    record = {};
+    std::string_view text;
+    if (!line(text, error)) {
+        return false;
+    }
+    LineParser parser(text);
+    if (!parser.record(record)) {
+        error = {m_lineNumber, parser.problem(), {}};
+        return false;
+    }
+    return true;
+}
+
+// The view given stays valid until the next call.
+bool ManifestReader::line(std::string_view& line, ManifestError& error) {
+    ++m_lineNumber;
+    for (;;) {
+        const std::size_t newline = m_buffer.find('\n', m_scanned);
+        const std::size_t end = newline == std::string::npos ? m_buffer.size() : newline;
+        if (end - m_begin > manifestLineLimit) {
+            error = {m_lineNumber, tooLongText("line"), {}};
+            return false;
+        }
+        if (newline != std::string::npos) {
+            line = std::string_view(m_buffer).substr(m_begin, newline - m_begin);
+            m_begin = newline + 1;
+            m_scanned = m_begin;
+            return true;
+        }
+        m_scanned = m_buffer.size();
+        if (m_ended) {
+            m_unfinishedTail = m_begin < m_buffer.size();
+            error = {m_lineNumber, {}, {}};
+            return false;
+        }
+        if (const auto readError = fill()) {
+            error = {m_lineNumber, {}, readError};
+            return false;
+        }
+    }
+}
+
+// Appends the next piece of the file after the bytes not given out yet, dropping the rest.
+std::error_code ManifestReader::fill() {
+    m_buffer.erase(0, m_begin);
+    m_scanned -= m_begin;
+    m_begin = 0;
+    const std::size_t kept = m_buffer.size();
+    m_buffer.resize(kept + readSize);
+    std::size_t got = 0;
+    const std::error_code error = m_source(m_offset, m_buffer.data() + kept, readSize, got);
+    m_buffer.resize(kept + got);
+    m_offset += got;
+    m_ended = got < readSize;
+    return error;
 }
 
 bool parseManifest(std::string_view text, Manifest& manifest, ManifestError& error) {
     manifest = {};
-    const std::size_t lastNewline = text.rfind('\n');
-    const std::size_t complete = lastNewline == std::string_view::npos ? 0 : lastNewline + 1;
-    manifest.unfinishedTail = complete < text.size();
-    text = text.substr(0, complete);
-    if (text.empty()) {
-        error = {1, "no header line"};
+    ManifestReader reader(
+        [text](std::uint64_t offset, char* buffer, std::size_t length, std::size_t& got) {
+            got = offset < text.size() ? text.copy(buffer, length, offset) : 0;
+            return std::error_code{};
+        });
+    if (!reader.header(manifest.header, error)) {
         return false;
     }
-    for (std::size_t number = 1; !text.empty(); ++number) {
-        const std::size_t end = text.find('\n');
-        LineParser parser(text.substr(0, end));
-        text.remove_prefix(end + 1);
-        const bool parsed = number == 1 ? parser.header(manifest.header)
-                                        : parser.record(manifest.records.emplace_back());
-        if (!parsed) {
-            error = {number, parser.problem()};
-            return false;
-        }
+    for (ManifestRecord record; reader.next(record, error);) {
+        manifest.records.push_back(std::move(record));
     }
-    return true;
+    manifest.unfinishedTail = reader.unfinishedTail();
+    return error.message.empty() && !error.readError;
 }
 
 }  // namespace tagsnip::undo

@@ -9,6 +9,9 @@
 #include "engine/replacement_batch.h"
 #include "engine/temporary_names.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -19,22 +22,6 @@ namespace {
 
 // What the batch names a queued file's failure with; a folder's failure comes without it.
 constexpr const char* restoredTag = "restored";
-
-std::error_code readWhole(FileSystem& fileSystem, int directory, const std::string& name,
-                          std::string& text) {
-    FileHandle file(fileSystem);
-    FileStatus status;
-    if (const auto error = fileSystem.openAt(directory, name, false, file.fd, status)) {
-        return error;
-    }
-    text.resize(status.size);
-    std::size_t got = 0;
-    if (const auto error = fileSystem.readAt(file.fd, text.data(), text.size(), 0, got)) {
-        return error;
-    }
-    text.resize(got);
-    return {};
-}
 
 RestoreResult outcome(std::string path, RestoreOutcome outcome, std::string message = {}) {
     return {std::move(path), outcome, std::move(message)};
@@ -53,7 +40,7 @@ RestoreResult lookupFailure(std::string path, std::error_code error) {
         return outcome(std::move(path), RestoreOutcome::changed,
                        "no longer a regular file, left alone");
     }
-    return outcome(std::move(path), RestoreOutcome::failed, ioErrorText(error));
+    return outcome(std::move(path), RestoreOutcome::failed, causeText(error));
 }
 
 RestoreResult replacementFailure(std::string path, const AtomicReplacement::Failure& failure) {
@@ -63,7 +50,7 @@ RestoreResult replacementFailure(std::string path, const AtomicReplacement::Fail
     }
     std::string refusal = refusalText(path, failure);
     if (refusal.empty()) {
-        refusal = ioErrorText(failure.error) + ", left alone";
+        refusal = causeText(failure.error) + ", left alone";
     }
     // The run's text names the file, which the restore's report puts before the message already.
     const std::string named = path + " - ";
@@ -136,7 +123,7 @@ private:
             if (result.outcome == RestoreOutcome::restored && directoryOf(result.path) == folder) {
                 result.outcome = RestoreOutcome::failed;
                 result.message = "restored, but its folder could not be flushed: ";
-                result.message += ioErrorText(error);
+                result.message += causeText(error);
             }
         }
     }
@@ -171,7 +158,7 @@ public:
         const bool asOriginal = m_status.size == m_record.originalSize;
         if (asLeft || asOriginal) {
             if (const auto error = hashFile(m_fileSystem, m_file.fd, m_status.size, now)) {
-                return fail(ioErrorText(error));
+                return fail(causeText(error));
             }
         }
         if (asLeft && now == m_record.leftHash) {
@@ -205,6 +192,14 @@ private:
         }
         m_name = rest;
         m_directoryFd = directory;
+        // A device or a FIFO put in the file's place is never opened, not even for a look.
+        FileStatus seen;
+        if (const auto error = m_fileSystem.statusAt(directory, m_name, seen)) {
+            return error;
+        }
+        if (seen.kind != EntryKind::regular) {
+            return std::make_error_code(std::errc::invalid_argument);
+        }
         return m_fileSystem.openAt(directory, m_name, false, m_file.fd, m_status);
     }
 
@@ -214,7 +209,9 @@ private:
 
     RestoreResult rebuild() {
         for (const auto& kept : m_record.ranges) {
-            if (kept.dataOffset + kept.range.length > m_data.size) {
+            // A forged offset must not wrap around into the data file.
+            if (kept.range.length > m_data.size ||
+                kept.dataOffset > m_data.size - kept.range.length) {
                 return fail("kept bytes missing from the data file, left alone");
             }
         }
@@ -231,7 +228,7 @@ private:
         int directoryFd = -1;
         const FileLocation location{m_directoryFd, m_name, m_path, &m_directoryStatus};
         if (const auto error = m_queue.batch().directoryOf(location, directoryFd)) {
-            return fail(ioErrorText(error) + ", left alone");
+            return fail(causeText(error) + ", left alone");
         }
         const char* temporaryName =
             m_record.kind == FileKind::mp3 ? id3TemporaryName : playlistTemporaryName;
@@ -264,11 +261,11 @@ private:
     // The original rebuilt into to and checked against its hash; why not, when it is not.
     std::optional<std::string> writeChecked(int to) {
         if (const auto error = writeOriginal(to)) {
-            return ioErrorText(error) + ", left alone";
+            return causeText(error) + ", left alone";
         }
         Digest rebuilt;
         if (const auto error = hashFile(m_fileSystem, to, m_record.originalSize, rebuilt)) {
-            return ioErrorText(error) + ", left alone";
+            return causeText(error) + ", left alone";
         }
         if (rebuilt != m_record.originalHash) {
             return "kept bytes do not rebuild the original, left alone";
@@ -284,7 +281,7 @@ private:
             return replacementFailure(m_path, failure);
         }
         if (const auto error = m_fileSystem.syncDirectory(m_directoryFd)) {
-            return fail("restored, but its folder could not be flushed: " + ioErrorText(error));
+            return fail("restored, but its folder could not be flushed: " + causeText(error));
         }
         return outcome(m_path, RestoreOutcome::restored);
     }
@@ -330,6 +327,165 @@ private:
     bool m_queued = false;
 };
 
+std::string ownedByAnotherText(uid_t owner) {
+    return "owned by another user (uid " + std::to_string(owner) + ")";
+}
+
+// As sudo, ssh and git trust their files: what another user or a group could have written must
+// not choose which files a restore rewrites, nor with what bytes.
+std::string distrust(const FileStatus& status, uid_t user) {
+    const char* const untrusted = ", not trusted for a restore";
+    if (status.owner != user && status.owner != 0) {
+        return ownedByAnotherText(status.owner) + untrusted;
+    }
+    if ((status.mode & S_IWOTH) != 0) {
+        return std::string("writable by other users") + untrusted;
+    }
+    if ((status.mode & S_IWGRP) != 0) {
+        return std::string("writable by its group") + untrusted;
+    }
+    // Another name could make someone else's file pass for ours, or change it behind our check.
+    if (status.kind == EntryKind::regular && status.links != 1) {
+        return "has " + std::to_string(status.links) + " names (hard links)" + untrusted;
+    }
+    return {};
+}
+
+// A run folder that no other user could have written, with its manifest and data file open and
+// the manifest read through once: all that a restore checks before it touches any file.
+class RunFolder {
+public:
+    RunFolder(FileSystem& fileSystem, std::string path)
+        : m_fileSystem(fileSystem),
+          m_path(std::move(path)),
+          m_manifestPath(withTrailingSlash(m_path) + std::string(manifestFileName)),
+          m_folder(fileSystem),
+          m_manifest(fileSystem),
+          m_data(fileSystem),
+          m_start(fileSystem) {}
+
+    // Why the run is not to be restored, or "".
+    std::string open(uid_t user) {
+        if (const auto error =
+                m_fileSystem.openStartDirectory(m_path, m_folder.fd, m_folderStatus)) {
+            return m_path + " - cannot be opened: " + causeText(error);
+        }
+        if (const std::string problem = distrust(m_folderStatus, user); !problem.empty()) {
+            return m_path + " - " + problem;
+        }
+        std::string problem = openTrusted(std::string(manifestFileName), m_manifestPath, user,
+                                          m_manifest, m_manifestStatus);
+        if (!problem.empty()) {
+            return problem;
+        }
+        ManifestReader reader = this->reader();
+        ManifestError error;
+        if (!reader.header(m_header, error)) {
+            return manifestError(error);
+        }
+        problem = openTrusted(m_header.dataFile, withTrailingSlash(m_path) + m_header.dataFile,
+                              user, m_data, m_dataStatus);
+        if (problem.empty()) {
+            problem = countRecords(reader);
+        }
+        return problem.empty() ? openStart(user) : problem;
+    }
+
+    // A reader of the manifest from its first line.
+    ManifestReader reader() const {
+        return ManifestReader(
+            [&fileSystem = m_fileSystem, fd = m_manifest.fd](std::uint64_t offset, char* buffer,
+                                                             std::size_t length, std::size_t& got) {
+                return fileSystem.readAt(fd, buffer, length, offset, got);
+            });
+    }
+
+    std::string manifestError(const ManifestError& error) const {
+        if (error.readError) {
+            return m_manifestPath + " - cannot be read: " + causeText(error.readError);
+        }
+        return m_manifestPath + ":" + std::to_string(error.line) + ": " + error.message;
+    }
+
+    const ManifestHeader& header() const { return m_header; }
+    std::uint64_t records() const { return m_records; }
+    bool unfinishedTail() const { return m_unfinishedTail; }
+    int startFd() const { return m_start.fd; }
+    const FileStatus& startStatus() const { return m_startStatus; }
+    int dataFd() const { return m_data.fd; }
+    const FileStatus& dataStatus() const { return m_dataStatus; }
+
+private:
+    // Looked at before it is opened, so that no link is followed and no device or FIFO opened;
+    // trusted by what the opened descriptor shows, as the name may have changed in between.
+    std::string openTrusted(const std::string& name, const std::string& path, uid_t user,
+                            FileHandle& file, FileStatus& status) {
+        FileStatus seen;
+        std::error_code error = m_fileSystem.statusAt(m_folder.fd, name, seen);
+        if (!error && seen.kind == EntryKind::symlink) {
+            return path + " - a symbolic link, not trusted for a restore";
+        }
+        if (!error && seen.kind != EntryKind::regular) {
+            return path + " - not a regular file, not trusted for a restore";
+        }
+        if (!error) {
+            error = m_fileSystem.openAt(m_folder.fd, name, false, file.fd, status);
+        }
+        if (error) {
+            return path + " - cannot be opened: " + causeText(error);
+        }
+        const std::string problem = distrust(status, user);
+        return problem.empty() ? problem : path + " - " + problem;
+    }
+
+    // Every record is read before any file is touched, so that a malformed line anywhere refuses
+    // the whole restore. Each keeps one byte at least: more records than the data file has bytes
+    // are none that a run wrote.
+    std::string countRecords(ManifestReader& reader) {
+        ManifestRecord record;
+        ManifestError error;
+        while (reader.next(record, error)) {
+            if (++m_records > m_dataStatus.size) {
+                return m_manifestPath + ":" + std::to_string(m_records + 1) +
+                       ": more records than " + m_header.dataFile + " has bytes";
+            }
+        }
+        if (!error.message.empty() || error.readError) {
+            return manifestError(error);
+        }
+        m_unfinishedTail = reader.unfinishedTail();
+        return {};
+    }
+
+    // Root may restore into anyone's tree; any other user only into a tree of its own.
+    std::string openStart(uid_t user) {
+        const std::string& start = m_header.startDirectory;
+        if (const auto error = m_fileSystem.openStartDirectory(start, m_start.fd, m_startStatus)) {
+            return start + " - cannot be opened: " + causeText(error);
+        }
+        if (user != 0 && m_startStatus.owner != user) {
+            return start + " - " + ownedByAnotherText(m_startStatus.owner) +
+                   ", a restore goes only into folders of your own";
+        }
+        return {};
+    }
+
+    FileSystem& m_fileSystem;
+    std::string m_path;
+    std::string m_manifestPath;
+    FileHandle m_folder;
+    FileHandle m_manifest;
+    FileHandle m_data;
+    FileHandle m_start;
+    FileStatus m_folderStatus;
+    FileStatus m_manifestStatus;
+    FileStatus m_dataStatus;
+    FileStatus m_startStatus;
+    ManifestHeader m_header;
+    std::uint64_t m_records = 0;
+    bool m_unfinishedTail = false;
+};
+
 }  // namespace
 
 bool RestoreReport::allRestored() const {
@@ -348,54 +504,35 @@ bool RestoreReport::allRestored() const {
 RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory,
                          const std::function<bool()>& stopRequested) {
     RestoreReport report;
-    FileHandle run(fileSystem);
-    FileStatus runStatus;
-    if (const auto error = fileSystem.openStartDirectory(runDirectory, run.fd, runStatus)) {
-        report.error = runDirectory + " - cannot be opened: " + ioErrorText(error);
+    RunFolder run(fileSystem, runDirectory);
+    report.error = run.open(geteuid());
+    if (!report.error.empty()) {
         return report;
     }
-    const std::string manifestPath =
-        withTrailingSlash(runDirectory) + std::string(manifestFileName);
-    std::string text;
-    if (const auto error = readWhole(fileSystem, run.fd, std::string(manifestFileName), text)) {
-        report.error = manifestPath + " - cannot be read: " + ioErrorText(error);
-        return report;
-    }
-    Manifest manifest;
-    ManifestError parseError;
-    if (!parseManifest(text, manifest, parseError)) {
-        report.error =
-            manifestPath + ":" + std::to_string(parseError.line) + ": " + parseError.message;
-        return report;
-    }
-    report.unfinishedTail = manifest.unfinishedTail;
-    FileHandle data(fileSystem);
-    FileStatus dataStatus;
-    if (const auto error =
-            fileSystem.openAt(run.fd, manifest.header.dataFile, false, data.fd, dataStatus)) {
-        report.error = withTrailingSlash(runDirectory) + manifest.header.dataFile +
-                       " - cannot be opened: " + ioErrorText(error);
-        return report;
-    }
-    const std::string& startDirectory = manifest.header.startDirectory;
-    FileHandle start(fileSystem);
-    FileStatus startStatus;
-    if (const auto error = fileSystem.openStartDirectory(startDirectory, start.fd, startStatus)) {
-        report.error = startDirectory + " - cannot be opened: " + ioErrorText(error);
-        return report;
-    }
+    report.unfinishedTail = run.unfinishedTail();
+    ManifestReader reader = run.reader();
+    ManifestHeader header;
+    ManifestError error;
+    (void)reader.header(header, error);
+    const std::string& startDirectory = run.header().startDirectory;
     RestoreQueue queue(fileSystem, report.results);
-    for (const auto& record : manifest.records) {
+    ManifestRecord record;
+    for (std::uint64_t count = 0; count < run.records(); ++count) {
         if (stopRequested && stopRequested()) {
             report.stopped = true;
+            break;
+        }
+        // Only its owner or root can have changed the manifest since it was checked.
+        if (!reader.next(record, error)) {
+            report.error = run.manifestError(error);
             break;
         }
         std::string path = withTrailingSlash(startDirectory) + record.path;
         if (queue.holds(path)) {
             queue.commit();
         }
-        RecordRestore restore(fileSystem, start.fd, startStatus, data.fd, dataStatus, record,
-                              std::move(path), queue);
+        RecordRestore restore(fileSystem, run.startFd(), run.startStatus(), run.dataFd(),
+                              run.dataStatus(), record, std::move(path), queue);
         RestoreResult result = restore.run();
         result.kind = record.kind;
         for (const auto& kept : record.ranges) {

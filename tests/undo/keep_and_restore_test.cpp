@@ -6,10 +6,16 @@
 
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -45,6 +51,13 @@ public:
     std::string reTagged;
     std::vector<std::size_t> batchSizes;
     int directoryFlushes = 0;
+    std::vector<std::string> openedNames;
+
+    std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
+                           FileStatus& status) override {
+        openedNames.push_back(name);
+        return FileSystem::openAt(directory, name, writable, fd, status);
+    }
 
     std::error_code syncDirectory(int fd) override {
         ++directoryFlushes;
@@ -260,7 +273,11 @@ INSTANTIATE_TEST_SUITE_P(
     Commit, BatchedRestoreTest,
     ::testing::Values(
         BatchCase{AtCommit::nothing, {restored, restored}, true, {2}},
-        BatchCase{AtCommit::flushFails, {failed, restored}, false, {2}, "Disk full, left alone"},
+        BatchCase{AtCommit::flushFails,
+                  {failed, restored},
+                  false,
+                  {2},
+                  "No space left on device, left alone"},
         // Its lease gives way.
         BatchCase{AtCommit::reTagged, {failed, restored}, false, {2}, "in use by another program"},
         // Renamed, but not durably: not counted as restored.
@@ -399,6 +416,213 @@ TEST_F(KeepTest, AFullDiskKeepsNeitherBytesNorRecordOfThatFile) {
     EXPECT_EQ(report.results[0].outcome, RestoreOutcome::restored) << report.results[0].message;
     EXPECT_TRUE(readFile(mp3Path()) == original);
 }
+
+constexpr uid_t nobody = 65534;
+
+// Changes what keepAndStrip left; gives the run folder to restore.
+using Prepare = std::function<std::string(KeepTest&, const std::string& run)>;
+
+struct Distrust {
+    const char* name;
+    Prepare prepare;
+    // In the refusal, or in the MP3's message where the rest is restored.
+    std::string message;
+    bool refused = true;
+    bool needsRoot = false;
+    // Restored by nobody rather than by root.
+    bool asNobody = false;
+};
+
+void PrintTo(const Distrust& row, std::ostream* out) {
+    *out << row.name;
+}
+
+Prepare changeMode(std::string name, mode_t mode) {
+    return [=](KeepTest&, const std::string& run) {
+        ::chmod((run + name).c_str(), mode);
+        return run;
+    };
+}
+
+Prepare giveToNobody(std::vector<std::string> names) {
+    return [=](KeepTest&, const std::string& run) {
+        for (const std::string& name : names) {
+            EXPECT_EQ(::chown((run + name).c_str(), nobody, nobody), 0) << name;
+        }
+        return run;
+    };
+}
+
+// Puts what plant makes where the MP3 was.
+Prepare replaceMp3(std::function<int(KeepTest&, const char* path)> plant) {
+    return [=](KeepTest& test, const std::string& run) {
+        EXPECT_EQ(::rename(test.mp3Path().c_str(), (test.dir / "moved.mp3").c_str()), 0);
+        EXPECT_EQ(plant(test, test.mp3Path().c_str()), 0);
+        return run;
+    };
+}
+
+int bindSocket(const char* path) {
+    sockaddr_un address{AF_UNIX, {}};
+    std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(fd);
+    return bound;
+}
+
+// The error of a restore by nobody, in a child so that the tests keep their own user.
+std::string errorAsNobody(FileSystem& fileSystem, const std::string& run) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return "no pipe";
+    }
+    if (::fork() == 0) {
+        const bool user =
+            ::setresgid(nobody, nobody, nobody) == 0 && ::setresuid(nobody, nobody, nobody) == 0;
+        const std::string error = user ? restoreRun(fileSystem, run).error : "still root";
+        ::_exit(::write(fds[1], error.data(), error.size()) < 0);
+    }
+    ::close(fds[1]);
+    std::string error;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+        error.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+    ::wait(nullptr);
+    return error;
+}
+
+class DistrustTest : public KeepTest, public ::testing::WithParamInterface<Distrust> {};
+
+// A refused restore reads nothing into the tree; a file's place taken by something that is not a
+// regular file is never opened, and the other files are restored.
+TEST_P(DistrustTest, OpensAndChangesNothingItCannotTrust) {
+    const Distrust& row = GetParam();
+    if (row.needsRoot && ::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to change an owner or make a device";
+    }
+    const std::string run = row.prepare(*this, keepAndStrip());
+    struct stat before {};
+    ASSERT_EQ(::lstat(mp3Path().c_str(), &before), 0);
+    fileSystem.openedNames.clear();
+    std::string said = row.asNobody ? errorAsNobody(fileSystem, run) : "";
+    if (!row.asNobody) {
+        const RestoreReport report = restoreRun(fileSystem, run);
+        said = report.error;
+        for (const RestoreResult& result : report.results) {
+            said += "\n" + result.message;
+        }
+    }
+    EXPECT_NE(said.find(row.message), std::string::npos) << said;
+    const auto& opened = fileSystem.openedNames;
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), "01 Track.mp3"), 0);
+    struct stat after {};
+    ASSERT_EQ(::lstat(mp3Path().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    if (S_ISREG(after.st_mode)) {
+        EXPECT_TRUE(readFile(mp3Path()) == stripped());
+    }
+    EXPECT_EQ(readFile(dir / "music/car.m3u"), row.refused ? "a.mp3\n" : playlist);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trust, DistrustTest,
+    ::testing::Values(
+        Distrust{"runFolderOfAnotherUser", giveToNobody({""}),
+                 " - owned by another user (uid 65534), not trusted for a restore", true, true},
+        Distrust{"runFolderWritableByAll", changeMode("", 0777),
+                 " - writable by other users, not trusted for a restore"},
+        Distrust{"manifestOfAnotherUser", giveToNobody({"/manifest.txt"}),
+                 "manifest.txt - owned by another user (uid 65534)", true, true},
+        Distrust{"dataWritableByGroup", changeMode("/kept.data", 0664),
+                 "kept.data - writable by its group, not trusted for a restore"},
+        Distrust{"manifestALink",
+                 [](KeepTest&, const std::string& run) {
+                     ::rename((run + "/manifest.txt").c_str(), (run + "/real.txt").c_str());
+                     ::symlink("real.txt", (run + "/manifest.txt").c_str());
+                     return run;
+                 },
+                 "manifest.txt - a symbolic link, not trusted for a restore"},
+        Distrust{"dataHardLinked",
+                 [](KeepTest& test, const std::string& run) {
+                     ::link((run + "/kept.data").c_str(), (test.dir / "secret").c_str());
+                     return run;
+                 },
+                 "kept.data - has 2 names (hard links), not trusted for a restore"},
+        // Another user's copy of the run, left in a folder anyone may write.
+        Distrust{"forgedByAnotherUser",
+                 [](KeepTest& test, const std::string& run) {
+                     test::makeDirectory(test.dir / "drop", 0777);
+                     test::makeDirectory(test.dir / "drop/run", 0700);
+                     for (const char* name : {"/manifest.txt", "/kept.data"}) {
+                         writeFile(test.dir / "drop/run" + name, readFile(run + name), 0600);
+                     }
+                     return giveToNobody({"", "/run", "/run/manifest.txt", "/run/kept.data"})(
+                                test, test.dir / "drop") +
+                            "/run";
+                 },
+                 "run - owned by another user (uid 65534), not trusted for a restore", true, true},
+        Distrust{"startFolderOfAnotherUser",
+                 [](KeepTest& test, const std::string& run) {
+                     ::chmod(test.dir.path().c_str(), 0755);
+                     return giveToNobody({"", "/manifest.txt", "/kept.data"})(test, run);
+                 },
+                 "music - owned by another user (uid 0), a restore goes only into folders of "
+                 "your own",
+                 true, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, DistrustTest,
+    ::testing::Values(
+        Distrust{"sparseManifestOf64GiB",
+                 [](KeepTest&, const std::string& run) {
+                     EXPECT_EQ(::truncate((run + "/manifest.txt").c_str(), 0), 0);
+                     EXPECT_EQ(::truncate((run + "/manifest.txt").c_str(), 64LL << 30), 0);
+                     return run;
+                 },
+                 "manifest.txt:1: line longer than 65536 bytes"},
+        Distrust{
+            "oneHugeLine",
+            [](KeepTest&, const std::string& run) {
+                std::string path = "a";
+                for (int level = 0; level < 40'000; ++level) {
+                    path += "/a";
+                }
+                const ManifestRecord record{FileKind::mp3, path, 10, {}, 6, {}, {{{0, 4}, {}, 0}}};
+                writeFile(run + "/manifest.txt",
+                          readFile(run + "/manifest.txt") + recordLine(record), 0600);
+                return run;
+            },
+            "manifest.txt:4: line longer than 65536 bytes"},
+        Distrust{"moreRecordsThanKeptBytes",
+                 [](KeepTest&, const std::string& run) {
+                     EXPECT_EQ(::truncate((run + "/kept.data").c_str(), 1), 0);
+                     return run;
+                 },
+                 "manifest.txt:3: more records than kept.data has bytes"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    NotRegular, DistrustTest,
+    ::testing::Values(
+        Distrust{"fifo",
+                 replaceMp3([](KeepTest&, const char* path) { return ::mkfifo(path, 0644); }),
+                 "no longer a regular file, left alone", false},
+        Distrust{"characterDevice", replaceMp3([](KeepTest&, const char* path) {
+                     return ::mknod(path, S_IFCHR | 0644, makedev(1, 3));
+                 }),
+                 "no longer a regular file, left alone", false, true},
+        Distrust{"socket", replaceMp3([](KeepTest&, const char* path) { return bindSocket(path); }),
+                 "no longer a regular file, left alone", false},
+        Distrust{"symlink", replaceMp3([](KeepTest& test, const char* path) {
+                     return ::symlink((test.dir / "moved.mp3").c_str(), path);
+                 }),
+                 "no longer a regular file, left alone", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tagsnip::undo

@@ -62,16 +62,22 @@ TEST(ManifestTest, HeaderAndRecordsRoundTrip) {
     for (const auto& record : records) {
         text += recordLine(record);
     }
+    // Enough records that lines straddle the pieces the manifest is read in.
+    std::vector<ManifestRecord> expected = records;
+    for (int i = 0; i < 2000; ++i) {
+        expected.push_back(mp3Record("many/" + std::to_string(i) + ".mp3"));
+        text += recordLine(expected.back());
+    }
     Manifest manifest;
     ManifestError error;
     ASSERT_TRUE(parseManifest(text, manifest, error)) << error.line << ": " << error.message;
     EXPECT_EQ(manifest.header, header);
-    EXPECT_EQ(manifest.records, records);
+    EXPECT_EQ(manifest.records, expected);
     EXPECT_FALSE(manifest.unfinishedTail);
 
     ASSERT_TRUE(parseManifest(text + recordLine(records[0]).substr(0, 40), manifest, error));
     EXPECT_TRUE(manifest.unfinishedTail);
-    EXPECT_EQ(manifest.records.size(), records.size());
+    EXPECT_EQ(manifest.records.size(), expected.size());
 }
 
 struct Malformed {
@@ -131,7 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{header + mp3Line("10 0", " cut=0+11" + cutHash + "@0", "a"), 2, "beyond"},
         Malformed{header + "playlist size=10" + hash + " left-size=4" + leftHash + " cut=1+9" +
                       cutHash + "@0 path=a.m3u\n",
-                  2, "whole text"}));
+                  2, "whole text"},
+        // Short enough to read, but four times as long once its bytes are escaped.
+        Malformed{
+            header + mp3Line("10 6", " cut=0+4" + cutHash + "@0", std::string(20'000, '\xff')), 2,
+            "record, as written, longer than 65536 bytes"}));
 
 }  // namespace
 }  // namespace tagsnip::undo
