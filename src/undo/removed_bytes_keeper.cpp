@@ -379,8 +379,8 @@ std::error_code RemovedBytesKeeper::keepPlaylist(const std::string& relativePath
 // The record, and the cut bytes not written yet, wait in memory for the next write-out.
 std::error_code RemovedBytesKeeper::append(const ManifestRecord& record, std::uint64_t dataEnd) {
     const std::string line = recordLine(record);
-    // A path too deep for a manifest line a restore will read: the file stays as it is.
-    if (line.size() > manifestLineLimit) {
+    // A path too deep for a manifest line a restore will read (the LF aside): the file stays.
+    if (line.size() > manifestLineLimit + 1) {
         return undoAppend(std::make_error_code(std::errc::filename_too_long));
     }
     if (!recordProblem(record).empty()) {
