@@ -24,6 +24,7 @@ fi
 sets=("$@")
 [ ${#sets[@]} -gt 0 ] || sets=(300x1MiB 2000x20KB 60x8MiB 300x1MiB-ape)
 
+mkdir -p "$data"
 if [ -z "$cli" ]; then
     cmake -S "$root" -B "$data/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
         -DBUILD_GUI=OFF >"$data/build.log" 2>&1
