@@ -7,7 +7,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     clang-format
-    acl attr
+    acl attr strace
     lame
     dosfstools fusefat exfatprogs exfat-fuse
     libxxhash-dev

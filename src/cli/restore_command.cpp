@@ -39,6 +39,9 @@ int restoreCommand(const RestoreRequest& request, std::ostream& out, std::ostrea
         err << escapeForLine(report.error) << '\n';
         return exitUsage;
     }
+    for (const std::string& notice : report.notices) {
+        err << escapeForLine(notice) << '\n';
+    }
     std::size_t restored = 0;
     std::size_t already = 0;
     for (const undo::RestoreResult& result : report.results) {

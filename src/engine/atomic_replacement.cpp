@@ -1,5 +1,6 @@
 #include "atomic_replacement.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,6 +61,11 @@ bool AtomicReplacement::create(Failure& failure) {
     if (error) {
         return fail(failure, Stage::create, error);
     }
+    // Marked before it can have a name, unless its final mode will forbid us to take the mark
+    // away again. A file that cannot be marked (FAT, exFAT) goes without: should a kill leave it,
+    // a later run goes by its name there, and elsewhere only reports it.
+    const bool canUnmark = (m_original.mode & S_IWUSR) != 0 || ourUser == 0;
+    m_marked = canUnmark && !m_fileSystem.markTemporary(m_fd);
     return takeOwnerAndFlags(failure);
 }
 
@@ -147,6 +153,14 @@ bool AtomicReplacement::install(Failure& failure) {
         if (const auto error = nameTemporary()) {
             return fail(failure, Stage::rename, error);
         }
+    }
+    // The mark must not stay on the user's file. A kill from here to the rename leaves a copy
+    // without it, which later runs report and leave alone.
+    if (m_marked) {
+        if (const auto error = m_fileSystem.unmarkTemporary(m_fd)) {
+            return fail(failure, Stage::attributes, error);
+        }
+        m_marked = false;
     }
     // Right before the rename, and nothing but the rename after the lease check: a program that
     // opens the file for writing before the rename must find its writes in the file that the

@@ -95,6 +95,8 @@ private:
     // The new file's status once created, so that only what differs is changed.
     FileStatus m_created;
     bool m_named = false;
+    // Carries the mark of a temporary file, to be taken away before the rename.
+    bool m_marked = false;
     bool m_leased = false;
     bool m_ownsOriginal = false;
 };

@@ -2,8 +2,8 @@
 
 #include "ascii_case.h"
 #include "id3_header.h"
+#include "leftovers.h"
 #include "messages.h"
-#include "temporary_names.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -237,22 +237,12 @@ void DirectoryWalk::regain(Level& parent, const Level& child) {
     }
 }
 
-// Temporary files that a killed run left behind are removed, once nothing can be using them;
-// anything else under such a name (a link, a directory, another user's file) stays.
+// Every run, one that only reports too, removes what killed runs of ours left, as a restore does
+// in the folders it reaches: marked, they are ours and no file of the user's.
 void DirectoryWalk::removeLeftovers(const Level& level) {
-    if (!m_options.remove1() && !m_options.remove2() && !m_options.cleanM3U() &&
-        !m_options.cleanPLS()) {
-        return;
-    }
-    unsigned removed = 0;
-    for (const DirectoryEntry& entry : level.entries) {
-        if (entry.kind == EntryKind::regular && isTemporaryName(entry.name) &&
-            m_fileSystem.removeLeftover(level.fd, entry.name)) {
-            ++removed;
-        }
-    }
-    if (removed > 0) {
-        m_host.ShowError(leftoversRemovedText(removed, m_path));
+    for (const std::string& text :
+         removeLeftoversIn(m_fileSystem, level.fd, level.entries, m_path)) {
+        m_host.ShowError(text);
     }
 }
 

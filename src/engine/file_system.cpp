@@ -1,6 +1,7 @@
 #include "file_system.h"
 
 #include "data_flush.h"
+#include "temporary_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -357,6 +358,15 @@ std::error_code FileSystem::linkTemporary(int fd, int directory, const std::stri
     return resultOf(linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH));
 }
 
+std::error_code FileSystem::markTemporary(int fd) {
+    const std::string& value = temporaryMarkValue();
+    return resultOf(fsetxattr(fd, temporaryMarkName, value.data(), value.size(), 0));
+}
+
+std::error_code FileSystem::unmarkTemporary(int fd) {
+    return resultOf(fremovexattr(fd, temporaryMarkName));
+}
+
 std::error_code FileSystem::write(int fd, const void* data, std::size_t length,
                                   std::uint64_t offset) {
     const auto* bytes = static_cast<const char*>(data);
@@ -459,13 +469,19 @@ std::error_code FileSystem::copyExtendedAttributes(int from, int to, std::string
     }
     // A new file may have inherited a default ACL of its directory that the original lacks.
     for (const auto& name : present) {
-        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+        if (name != temporaryMarkName &&
+            std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
             fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) {
             failedName = name;
             return lastError();
         }
     }
+    // The mark says who made a temporary file: the original's own, should it have one, would
+    // pass our leftover off as someone else's.
     for (const auto& name : wanted) {
+        if (name == temporaryMarkName) {
+            continue;
+        }
         const bool has = std::find(present.begin(), present.end(), name) != present.end();
         if (const auto error = copyAttribute(from, to, name, has)) {
             failedName = name;
@@ -550,20 +566,26 @@ std::error_code FileSystem::removeAt(int directory, const std::string& name) {
     return resultOf(unlinkat(directory, name.c_str(), 0));
 }
 
-bool FileSystem::removeLeftover(int directory, const std::string& name) {
+Leftover FileSystem::removeLeftover(int directory, const std::string& name) {
     FileHandle file(*this);
     FileStatus status;
     if (openAt(directory, name, false, file.fd, status) || status.owner != geteuid()) {
-        return false;
+        return Leftover::kept;
     }
     if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
-        return false;
+        return Leftover::kept;
+    }
+    // Where marks can be held, ours carries one for as long as it has a name; where they
+    // cannot (FAT, exFAT), the name, the owner and the lock are all there is to go by.
+    if (fgetxattr(file.fd, temporaryMarkName, nullptr, 0) < 0 && errno != ENOTSUP) {
+        return errno == ENODATA ? Leftover::unmarked : Leftover::kept;
     }
     // The lock may have come free because the file was renamed into place: only the file that
     // still carries the name goes.
     FileStatus now;
-    return !statusAt(directory, name, now) && now.device == status.device &&
-           now.inode == status.inode && !removeAt(directory, name);
+    const bool removed = !statusAt(directory, name, now) && now.device == status.device &&
+                         now.inode == status.inode && !removeAt(directory, name);
+    return removed ? Leftover::removed : Leftover::kept;
 }
 
 void FileSystem::close(int fd) {

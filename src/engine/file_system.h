@@ -51,6 +51,16 @@ enum class LeaseKind {
     write,
 };
 
+// What became of a file that has a temporary name.
+enum class Leftover {
+    removed,
+    // A link, a folder, another user's file, or one that a running replacement holds.
+    kept,
+    // A regular file of ours, unused, on a file system that holds marks, but without the mark:
+    // not made by us.
+    unmarked,
+};
+
 // Inode flags (FS_IOC_GETFLAGS) that forbid replacing or cutting a file, or, on a directory,
 // replacing anything in it.
 bool forbidsChange(unsigned inodeFlags);
@@ -109,6 +119,11 @@ public:
                                             bool& named);
     // Gives an unnamed temporary file the name name; fails with EEXIST when name exists.
     virtual std::error_code linkTemporary(int fd, int directory, const std::string& name);
+    // Gives a temporary file the mark of this run (temporaryMarkName), or takes it away again,
+    // so that a later run can tell our leftover from a user's file of the same name; fails with
+    // ENOTSUP where the file system cannot hold it.
+    virtual std::error_code markTemporary(int fd);
+    virtual std::error_code unmarkTemporary(int fd);
     // Writes all of length bytes at offset or fails.
     virtual std::error_code write(int fd, const void* data, std::size_t length,
                                   std::uint64_t offset);
@@ -120,8 +135,9 @@ public:
     // holes of a sparse file; begin == size when only a hole follows.
     virtual std::error_code dataExtent(int fd, std::uint64_t offset, std::uint64_t size,
                                        std::uint64_t& begin, std::uint64_t& end);
-    // Gives to exactly the extended attributes of from (POSIX ACLs included); failedName names
-    // the attribute that could not be kept.
+    // Gives to exactly the extended attributes of from (POSIX ACLs included), but for the mark of
+    // a temporary file, which stays to's own; failedName names the attribute that could not be
+    // kept.
     virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
@@ -151,8 +167,9 @@ public:
     virtual std::error_code duplicate(int fd, int& copy);
     virtual std::error_code renameAt(int directory, const std::string& from, const std::string& to);
     virtual std::error_code removeAt(int directory, const std::string& name);
-    // Removes name when it is a regular file of ours that no running replacement holds.
-    virtual bool removeLeftover(int directory, const std::string& name);
+    // Removes name when it is a regular file of ours that no running replacement holds and that
+    // carries the mark of a temporary file, or sits where no mark can be held.
+    virtual Leftover removeLeftover(int directory, const std::string& name);
     virtual void close(int fd);
 
 protected:

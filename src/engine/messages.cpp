@@ -155,6 +155,11 @@ std::string leftoversRemovedText(unsigned removed, const std::string& directory)
            " temporary file(s) left by an interrupted run in " + directory;
 }
 
+std::string notOurTemporaryText(const std::string& path) {
+    return path +
+           " - has the name of a temporary file but was not made by this program, left alone";
+}
+
 std::string directoryNotFoundText(const std::string& directory) {
     return "Directory " + directory + " not found or empty.";
 }

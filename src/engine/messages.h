@@ -42,6 +42,8 @@ std::string couldNotKeepPlaylistText(const std::string& path, std::error_code er
 
 std::string couldNotReadDirectoryText(const std::string& directory, std::error_code error);
 std::string leftoversRemovedText(unsigned removed, const std::string& directory);
+// A file that has a temporary name but lacks the mark every temporary file of ours carries.
+std::string notOurTemporaryText(const std::string& path);
 std::string directoryNotFoundText(const std::string& directory);
 
 std::string playlistCannotOpenText(const std::string& path);

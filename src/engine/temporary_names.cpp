@@ -1,6 +1,11 @@
 #include "temporary_names.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
 
 namespace tagsnip {
 namespace {
@@ -28,6 +33,19 @@ bool isTemporaryNameOf(std::string_view name, std::string_view base) {
 bool isTemporaryName(std::string_view name) {
     return isTemporaryNameOf(name, id3TemporaryName) ||
            isTemporaryNameOf(name, playlistTemporaryName);
+}
+
+const std::string& temporaryMarkValue() {
+    static const std::string value = [] {
+        std::random_device random;
+        const auto part = (static_cast<unsigned long long>(random()) << 32) | random();
+        char text[80];
+        std::snprintf(text, sizeof text, "tagsnip pid %ld started %lld run %016llx",
+                      static_cast<long>(getpid()), static_cast<long long>(std::time(nullptr)),
+                      part);
+        return std::string(text);
+    }();
+    return value;
 }
 
 }  // namespace tagsnip

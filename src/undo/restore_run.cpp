@@ -4,6 +4,7 @@
 #include "manifest.h"
 
 #include "engine/atomic_replacement.h"
+#include "engine/leftovers.h"
 #include "engine/messages.h"
 #include "engine/path_text.h"
 #include "engine/replacement_batch.h"
@@ -16,6 +17,8 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 
 namespace tagsnip::undo {
 namespace {
@@ -133,11 +136,37 @@ private:
     std::vector<std::size_t> m_queued;
 };
 
+// A restore cleans each folder it reaches of killed runs' leftovers once, as a run's walk does.
+class FolderSweep {
+public:
+    FolderSweep(FileSystem& fileSystem, std::vector<std::string>& notices)
+        : m_fileSystem(fileSystem), m_notices(notices) {}
+
+    void reach(int directory, const FileStatus& status, const std::string& path) {
+        if (!m_swept.emplace(status.device, status.inode).second) {
+            return;
+        }
+        // A folder that cannot be listed is reported by the lookup of its record, if at all.
+        std::vector<DirectoryEntry> entries;
+        if (m_fileSystem.readDirectory(directory, entries)) {
+            return;
+        }
+        for (std::string& text : removeLeftoversIn(m_fileSystem, directory, entries, path)) {
+            m_notices.push_back(std::move(text));
+        }
+    }
+
+private:
+    FileSystem& m_fileSystem;
+    std::vector<std::string>& m_notices;
+    std::set<std::pair<dev_t, ino_t>> m_swept;
+};
+
 class RecordRestore {
 public:
     RecordRestore(FileSystem& fileSystem, int startFd, const FileStatus& start, int dataFd,
                   const FileStatus& data, const ManifestRecord& record, std::string path,
-                  RestoreQueue& queue)
+                  RestoreQueue& queue, FolderSweep& sweep)
         : m_fileSystem(fileSystem),
           m_startFd(startFd),
           m_dataFd(dataFd),
@@ -145,6 +174,7 @@ public:
           m_record(record),
           m_path(std::move(path)),
           m_queue(queue),
+          m_sweep(sweep),
           m_directory(fileSystem),
           m_directoryStatus(start),
           m_file(fileSystem) {}
@@ -192,6 +222,7 @@ private:
         }
         m_name = rest;
         m_directoryFd = directory;
+        m_sweep.reach(directory, m_directoryStatus, directoryOf(m_path));
         // A device or a FIFO put in the file's place is never opened, not even for a look.
         FileStatus seen;
         if (const auto error = m_fileSystem.statusAt(directory, m_name, seen)) {
@@ -318,6 +349,7 @@ private:
     const ManifestRecord& m_record;
     std::string m_path;
     RestoreQueue& m_queue;
+    FolderSweep& m_sweep;
     FileHandle m_directory;
     FileStatus m_directoryStatus;
     FileHandle m_file;
@@ -516,6 +548,7 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
     (void)reader.header(header, error);
     const std::string& startDirectory = run.header().startDirectory;
     RestoreQueue queue(fileSystem, report.results);
+    FolderSweep sweep(fileSystem, report.notices);
     ManifestRecord record;
     for (std::uint64_t count = 0; count < run.records(); ++count) {
         if (stopRequested && stopRequested()) {
@@ -532,7 +565,7 @@ RestoreReport restoreRun(FileSystem& fileSystem, const std::string& runDirectory
             queue.commit();
         }
         RecordRestore restore(fileSystem, run.startFd(), run.startStatus(), run.dataFd(),
-                              run.dataStatus(), record, std::move(path), queue);
+                              run.dataStatus(), record, std::move(path), queue, sweep);
         RestoreResult result = restore.run();
         result.kind = record.kind;
         for (const auto& kept : record.ranges) {

@@ -42,6 +42,8 @@ struct RestoreReport {
     // stay as the run left them for a later restore.
     bool stopped = false;
     std::vector<RestoreResult> results;
+    // What the clean-up of leftovers of killed runs in the folders reached tells the user.
+    std::vector<std::string> notices;
 
     bool allRestored() const;
 };

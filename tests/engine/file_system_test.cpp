@@ -22,13 +22,14 @@ TEST(Leftover, ACopyStillHeldByItsMakerStaysAndIsRemovedOnceLetGo) {
     int fd = -1;
     bool named = false;
     ASSERT_FALSE(fileSystem.createTemporary(folder, name, fd, named));
+    ASSERT_FALSE(fileSystem.markTemporary(fd));
     if (!named) {
         ASSERT_FALSE(fileSystem.linkTemporary(fd, folder, name));
     }
-    EXPECT_FALSE(fileSystem.removeLeftover(folder, name));
+    EXPECT_EQ(fileSystem.removeLeftover(folder, name), Leftover::kept);
     EXPECT_EQ(listNames(dir.path()), name);
     fileSystem.close(fd);
-    EXPECT_TRUE(fileSystem.removeLeftover(folder, name));
+    EXPECT_EQ(fileSystem.removeLeftover(folder, name), Leftover::removed);
     EXPECT_EQ(listNames(dir.path()), "");
     close(folder);
 }

@@ -49,14 +49,16 @@ Identity unprivilegedIdentity() {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
                        const std::string& outputDirectory, std::optional<Identity> identity,
-                       std::optional<rlim_t> descriptorLimit) {
+                       std::optional<rlim_t> descriptorLimit,
+                       const std::vector<std::string>& wrapper) {
     const std::string suffix = uniqueSuffix();
     m_outPath = outputDirectory + "cli-" + suffix + ".out";
     m_errPath = outputDirectory + "cli-" + suffix + ".err";
     const int outFd = openOutput(m_outPath);
     const int errFd = openOutput(m_errPath);
 
-    std::vector<std::string> argv{TAGSNIP_CLI};
+    std::vector<std::string> argv = wrapper;
+    argv.emplace_back(TAGSNIP_CLI);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
     for (auto& argument : argv) {
@@ -131,8 +133,9 @@ std::string CliProcess::err() const {
 }
 
 CliResult runCli(const std::vector<std::string>& arguments, const std::string& outputDirectory,
-                 std::optional<Identity> identity, std::optional<rlim_t> descriptorLimit) {
-    CliProcess process(arguments, outputDirectory, identity, descriptorLimit);
+                 std::optional<Identity> identity, std::optional<rlim_t> descriptorLimit,
+                 const std::vector<std::string>& wrapper) {
+    CliProcess process(arguments, outputDirectory, identity, descriptorLimit, wrapper);
     const int exitCode = process.wait();
     return {exitCode, process.out(), process.err()};
 }

@@ -26,10 +26,12 @@ bool runningAsRoot();
 class CliProcess {
 public:
     // descriptorLimit caps the child's open files (RLIMIT_NOFILE), for walks that must not hold
-    // one descriptor per level.
+    // one descriptor per level; wrapper, a program given by its path and its arguments, runs
+    // tagsnip-cli (a tracer that stops it at a chosen call).
     CliProcess(const std::vector<std::string>& arguments, const std::string& outputDirectory,
                std::optional<Identity> identity = std::nullopt,
-               std::optional<rlim_t> descriptorLimit = std::nullopt);
+               std::optional<rlim_t> descriptorLimit = std::nullopt,
+               const std::vector<std::string>& wrapper = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -56,7 +58,8 @@ struct CliResult {
 
 CliResult runCli(const std::vector<std::string>& arguments, const std::string& outputDirectory,
                  std::optional<Identity> identity = std::nullopt,
-                 std::optional<rlim_t> descriptorLimit = std::nullopt);
+                 std::optional<rlim_t> descriptorLimit = std::nullopt,
+                 const std::vector<std::string>& wrapper = {});
 
 // Number of lines of text that contain every one of parts.
 int linesContaining(const std::string& text, const std::vector<std::string>& parts);

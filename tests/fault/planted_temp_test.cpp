@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ bool operator==(const timespec& a, const timespec& b) {
 
 // What sits under the temporary name may be someone else's: a link to a victim outside the tree,
 // to a directory, to nowhere, or a file left from before. None is followed, filled or replaced;
-// only a regular file of our own is taken for a killed run's leftover and removed.
+// only a regular file of our own with the mark of a killed run's leftover is removed.
 TEST(PlantedTemporaryName, IsNeverWrittenThroughOrReplaced) {
     test::TempDir dir;
     test::TempDir output;
@@ -46,6 +47,10 @@ TEST(PlantedTemporaryName, IsNeverWrittenThroughOrReplaced) {
     ASSERT_EQ(symlink("../../outside/victim-dir", (dir / ("tree/to-dir/" + temp)).c_str()), 0);
     ASSERT_EQ(symlink("../../outside/absent", (dir / ("tree/dangling/" + temp)).c_str()), 0);
     test::writeFile(dir / ("tree/leftover/" + temp), "left from before", 0600);
+    const std::string mark = "tagsnip pid 1 started 0 run 0000000000000000";
+    ASSERT_EQ(setxattr((dir / ("tree/leftover/" + temp)).c_str(), "user.tagsnip.temporary",
+                       mark.data(), mark.size(), 0),
+              0);
 
     std::vector<Mp3File> library;
     unsigned seed = 1;

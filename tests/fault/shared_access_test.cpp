@@ -1,4 +1,5 @@
 #include "cli_process.h"
+#include "mounted_image.h"
 #include "mp3_library.h"
 #include "name_exchange.h"
 #include "support/temp_dir.h"
@@ -103,54 +104,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-// A file system mounted for one test, through a command (FUSE drivers) or mount(2).
-class Mount {
-public:
-    explicit Mount(std::string point) : m_point(std::move(point)) {}
-    ~Mount() {
-        if (m_mounted) {
-            umount2(m_point.c_str(), MNT_DETACH);
-        }
-        if (!m_afterwards.empty()) {
-            (void)std::system(m_afterwards.c_str());
-        }
-    }
-    Mount(const Mount&) = delete;
-    Mount& operator=(const Mount&) = delete;
-
-    bool byCommand(const std::string& command) {
-        m_mounted = std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-        return m_mounted;
-    }
-    bool bySystemCall(const char* source, const char* type, unsigned long flags, const char* data) {
-        m_mounted = mount(source, m_point.c_str(), type, flags, data) == 0;
-        return m_mounted;
-    }
-
-    // Run once unmounted, to let go of a loop device.
-    std::string m_afterwards;
-
-private:
-    std::string m_point;
-    bool m_mounted = false;
-};
-
-// An image formatted by mkfs and mounted by a FUSE driver, through a loop device for drivers
-// that want a block device.
-bool mountImage(Mount& mount, const std::string& image, const std::string& mkfs,
-                const std::string& driver, const std::string& point, bool loop) {
-    const std::string make = "truncate -s 64M '" + image + "' && " + mkfs + " '" + image + "'";
-    if (std::system((make + " >/dev/null 2>&1").c_str()) != 0) {
-        return false;
-    }
-    if (!loop) {
-        return mount.byCommand(driver + " '" + image + "' '" + point + "'");
-    }
-    mount.m_afterwards = "losetup -j '" + image + "' -n -O NAME | xargs -r losetup -d";
-    return mount.byCommand("dev=$(losetup -f --show '" + image + "') && " + driver + " \"$dev\" '" +
-                           point + "'");
-}
 
 struct SharedAccess;
 
