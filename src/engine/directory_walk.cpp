@@ -22,6 +22,15 @@ bool isReadOnly(mode_t mode) {
     return (mode & S_IWUSR) == 0;
 }
 
+// Another mount is another file system as the user sees it, also a bind mount of a folder of
+// the same one; where the mount is unknown, the device number alone tells.
+bool onAnotherFileSystem(const FileStatus& folder, const FileStatus& start) {
+    if (folder.device != start.device) {
+        return true;
+    }
+    return folder.mountId != 0 && start.mountId != 0 && folder.mountId != start.mountId;
+}
+
 // Directory descriptors the walk may hold at once: a quarter of what the process may open, so
 // that the files worked on, their replacements and the host keep the rest.
 std::size_t directoryDescriptorBudget() {
@@ -190,7 +199,7 @@ void DirectoryWalk::descend(Level& level, std::size_t index) {
     if (const auto error = m_fileSystem.openSubdirectory(level.fd, name, child.fd, child.status)) {
         reportUnreadable(m_path, error);
     } else if (m_options.oneFileSystem() &&
-               child.status.device != m_levels.front()->status.device) {
+               onAnotherFileSystem(child.status, m_levels.front()->status)) {
         m_fileSystem.close(child.fd);
     } else {
         enter(child);

@@ -41,8 +41,8 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     virtual void FocusWindow() = 0;
     virtual void EndProgram() = 0;
-    // Whether the walk leaves out folders on other file systems than the start directory's,
-    // as find -xdev does; the window has no such switch.
+    // Whether the walk leaves out folders on other mounts than the start directory's (bind
+    // mounts too, which find -xdev enters); the window has no such switch.
     virtual bool StaysOnOneFileSystem() { return false; }
     // Whether every tag block a file carries goes in one pass (stacked and appended ID3v2, APE,
     // Lyrics3, extended ID3v1), not only an ID3v1 trailer and one ID3v2 tag per run; the window

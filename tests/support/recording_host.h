@@ -50,8 +50,10 @@ public:
     void ShowError(const std::string& text) override;
     void FocusWindow() override;
     void EndProgram() override;
+    bool StaysOnOneFileSystem() override { return oneFileSystem; }
     bool RemovesEveryTag() override { return allTags; }
 
+    bool oneFileSystem = false;
     bool allTags = false;
 };
 
