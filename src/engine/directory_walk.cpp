@@ -353,8 +353,10 @@ void DirectoryWalk::workOnPlaylist(const FileLocation& file, const FileStatus& s
     if (!m_options.ignoreattributes() && isReadOnly(status.mode)) {
         return;
     }
-    const PlaylistOutcome outcome = kind == PlaylistKind::m3u ? m_playlistCleaner.cleanM3U(file)
-                                                              : m_playlistCleaner.cleanPLS(file);
+    const MessageStyle style = m_options.wording();
+    const PlaylistOutcome outcome = kind == PlaylistKind::m3u
+                                        ? m_playlistCleaner.cleanM3U(file, style)
+                                        : m_playlistCleaner.cleanPLS(file, style);
     if (!outcome.error.empty()) {
         ++m_state.fileErrors;
         m_host.ShowError(outcome.error);
@@ -372,7 +374,7 @@ void DirectoryWalk::addRow(ResultRow row) {
 
 void DirectoryWalk::reportUnreadable(const std::string& directory, std::error_code error) {
     ++m_state.fileErrors;
-    m_host.ShowError(couldNotReadDirectoryText(directory, error));
+    m_host.ShowError(couldNotReadDirectoryText(directory, error, m_options.wording()));
 }
 
 }  // namespace tagsnip

@@ -52,9 +52,11 @@ public:
     void EndProgram() override;
     bool StaysOnOneFileSystem() override { return oneFileSystem; }
     bool RemovesEveryTag() override { return allTags; }
+    MessageStyle Wording() override { return wording; }
 
     bool oneFileSystem = false;
     bool allTags = false;
+    MessageStyle wording = MessageStyle::system;
 };
 
 const char* labelName(CountLabel label);

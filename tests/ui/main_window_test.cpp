@@ -3,6 +3,7 @@
 #include "form_fixture.h"
 
 #include "config/command_line.h"
+#include "support/message_cases.h"
 #include "ui/message_boxes.h"
 
 #include <QCheckBox>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
+
+#include <algorithm>
 
 using namespace tagsnip;
 using namespace tagsnip::test;
@@ -679,4 +682,41 @@ void MainWindowTest::manyRowsAllArriveInTheList() {
     QCOMPARE(fixture.child<QTableView>("FileList")->model()->rowCount(), 20000);
     QCOMPARE(fixture.text("filesfound"), QStringLiteral("20000"));
     qInfo("20000 rows through the window host took %lld ms", clock.elapsed());
+}
+
+// The window words every fault as the system does, error numbers included; the cases that only
+// the command-line tool meets (keeping what a run removes) have no such text.
+void MainWindowTest::faultsShowTheSystemsOwnTexts_data() {
+    QTest::addColumn<int>("index");
+    const std::vector<MessageCase>& cases = messageCases();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].systemText != nullptr) {
+            QTest::newRow(cases[i].name) << static_cast<int>(i);
+        }
+    }
+}
+
+void MainWindowTest::faultsShowTheSystemsOwnTexts() {
+    QFETCH(int, index);
+    const MessageCase& messageCase = messageCases()[static_cast<std::size_t>(index)];
+    PreparedCase prepared(messageCase);
+    if (!prepared.skipReason().empty()) {
+        QSKIP(prepared.skipReason().c_str());
+    }
+    FormFixture fixture;
+    fixture.create();
+    const char* const boxes[] = {"subdirectories",   "remove1", "remove2",
+                                 "ignoreattributes", "modonly", "msgwhenfinished",
+                                 "cleanM3U",         "cleanPLS"};
+    for (std::size_t i = 0; i < std::size(allSwitches); ++i) {
+        const bool wanted = std::find(messageCase.switches.begin(), messageCase.switches.end(),
+                                      allSwitches[i]) != messageCase.switches.end();
+        fixture.child<QCheckBox>(boxes[i])->setChecked(wanted);
+    }
+    fixture.setDirectory(prepared.library());
+
+    prepared.run(*fixture.form);
+
+    QCOMPARE(fixture.services.textsTitled(QStringLiteral("Error")),
+             QStringList{ui::displayText(prepared.expected(MessageStyle::system))});
 }
