@@ -6,6 +6,14 @@
 #include <cctype>
 #include <sstream>
 
+namespace tagsnip::test {
+
+void PrintTo(const MessageCase& messageCase, std::ostream* os) {
+    *os << messageCase.name;
+}
+
+}  // namespace tagsnip::test
+
 namespace tagsnip::cli {
 namespace {
 
@@ -32,9 +40,7 @@ TEST_P(CliMessages, CarryTheCauseInWords) {
     }
     RunRequest request;
     request.directory = prepared.library();
-    for (const JobSwitch which : GetParam().switches) {
-        request.switches[which] = true;
-    }
+    request.switches[GetParam().on] = true;
     std::ostringstream out;
     std::ostringstream err;
     CliHost host(request, out, err, nullptr, nullptr);

@@ -15,8 +15,6 @@
 #include <QTableView>
 #include <QtTest>
 
-#include <algorithm>
-
 using namespace tagsnip;
 using namespace tagsnip::test;
 
@@ -709,9 +707,7 @@ void MainWindowTest::faultsShowTheSystemsOwnTexts() {
                                  "ignoreattributes", "modonly", "msgwhenfinished",
                                  "cleanM3U",         "cleanPLS"};
     for (std::size_t i = 0; i < std::size(allSwitches); ++i) {
-        const bool wanted = std::find(messageCase.switches.begin(), messageCase.switches.end(),
-                                      allSwitches[i]) != messageCase.switches.end();
-        fixture.child<QCheckBox>(boxes[i])->setChecked(wanted);
+        fixture.child<QCheckBox>(boxes[i])->setChecked(allSwitches[i] == messageCase.on);
     }
     fixture.setDirectory(prepared.library());
 
