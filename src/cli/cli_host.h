@@ -45,6 +45,7 @@ public:
     void EndProgram() override {}
     bool StaysOnOneFileSystem() override { return m_oneFileSystem; }
     bool RemovesEveryTag() override { return m_allTags; }
+    MessageStyle Wording() override { return MessageStyle::words; }
 
 private:
     void message(const std::string& text);

@@ -20,7 +20,7 @@ const char* const cliUsageText =
     "  -m          clean M3U playlists (\"#\" lines)\n"
     "  -p          clean PLS playlists (Title and Length entries)\n"
     "  -x, --one-file-system\n"
-    "              do not enter folders on other file systems\n"
+    "              do not enter folders on other mounts (bind mounts too)\n"
     "  -0, --null  end every record with NUL instead of a line break, the path unescaped\n"
     "  --keep-removed DIR\n"
     "              keep what the run removes in a new folder in DIR (made if missing;\n"

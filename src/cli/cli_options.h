@@ -14,7 +14,7 @@ struct RunRequest {
     std::string directory;
     // Records end in NUL and carry the path's raw bytes, instead of escaped lines.
     bool nullRecords = false;
-    // Folders on other file systems than the directory's are left out, as find -xdev does.
+    // Folders on other mounts than the directory's are left out, bind mounts included.
     bool oneFileSystem = false;
     // Every tag block a file carries goes, not only the ID3v1 trailer and one ID3v2 tag; the
     // switches remove1 and remove2 are on with it.

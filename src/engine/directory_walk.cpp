@@ -22,6 +22,15 @@ bool isReadOnly(mode_t mode) {
     return (mode & S_IWUSR) == 0;
 }
 
+// Another mount is another file system as the user sees it, also a bind mount of a folder of
+// the same one; where the mount is unknown, the device number alone tells.
+bool onAnotherFileSystem(const FileStatus& folder, const FileStatus& start) {
+    if (folder.device != start.device) {
+        return true;
+    }
+    return folder.mountId != 0 && start.mountId != 0 && folder.mountId != start.mountId;
+}
+
 // Directory descriptors the walk may hold at once: a quarter of what the process may open, so
 // that the files worked on, their replacements and the host keep the rest.
 std::size_t directoryDescriptorBudget() {
@@ -190,7 +199,7 @@ void DirectoryWalk::descend(Level& level, std::size_t index) {
     if (const auto error = m_fileSystem.openSubdirectory(level.fd, name, child.fd, child.status)) {
         reportUnreadable(m_path, error);
     } else if (m_options.oneFileSystem() &&
-               child.status.device != m_levels.front()->status.device) {
+               onAnotherFileSystem(child.status, m_levels.front()->status)) {
         m_fileSystem.close(child.fd);
     } else {
         enter(child);
@@ -334,8 +343,10 @@ void DirectoryWalk::workOnPlaylist(const FileLocation& file, const FileStatus& s
     if (!m_options.ignoreattributes() && isReadOnly(status.mode)) {
         return;
     }
-    const PlaylistOutcome outcome = kind == PlaylistKind::m3u ? m_playlistCleaner.cleanM3U(file)
-                                                              : m_playlistCleaner.cleanPLS(file);
+    const MessageStyle style = m_options.wording();
+    const PlaylistOutcome outcome = kind == PlaylistKind::m3u
+                                        ? m_playlistCleaner.cleanM3U(file, style)
+                                        : m_playlistCleaner.cleanPLS(file, style);
     if (!outcome.error.empty()) {
         ++m_state.fileErrors;
         m_host.ShowError(outcome.error);
@@ -353,7 +364,7 @@ void DirectoryWalk::addRow(ResultRow row) {
 
 void DirectoryWalk::reportUnreadable(const std::string& directory, std::error_code error) {
     ++m_state.fileErrors;
-    m_host.ShowError(couldNotReadDirectoryText(directory, error));
+    m_host.ShowError(couldNotReadDirectoryText(directory, error, m_options.wording()));
 }
 
 }  // namespace tagsnip

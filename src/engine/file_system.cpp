@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -56,6 +57,7 @@ void fillStatus(const struct stat& st, FileStatus& status) {
     status.links = st.st_nlink;
     status.modified = st.st_mtim;
     status.changed = st.st_ctim;
+    status.mountId = 0;
 }
 
 bool operator==(const timespec& a, const timespec& b) {
@@ -82,6 +84,45 @@ EntryKind kindOfDirent(int directoryFd, const dirent64& entry) {
     return kindOfMode(st.st_mode);
 }
 
+timespec timeOf(const statx_timestamp& time) {
+    return {static_cast<time_t>(time.tv_sec), static_cast<long>(time.tv_nsec)};
+}
+
+// A directory's status with its mount, in the one call that fstat would make; false where statx
+// is not to be had (an old kernel, a seccomp policy), and fstat must do.
+bool statusWithMount(int fd, FileStatus& status) {
+    struct statx stx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_MNT_ID, &stx) != 0 ||
+        (stx.stx_mask & STATX_BASIC_STATS) != STATX_BASIC_STATS) {
+        return false;
+    }
+    status.kind = kindOfMode(stx.stx_mode);
+    status.mode = stx.stx_mode & 07777;
+    status.owner = stx.stx_uid;
+    status.group = stx.stx_gid;
+    status.size = stx.stx_size;
+    status.allocated = stx.stx_blocks * 512;
+    status.device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    status.inode = stx.stx_ino;
+    status.links = stx.stx_nlink;
+    status.modified = timeOf(stx.stx_mtime);
+    status.changed = timeOf(stx.stx_ctime);
+    status.mountId = (stx.stx_mask & STATX_MNT_ID) != 0 ? stx.stx_mnt_id : 0;
+    return true;
+}
+
+std::error_code statusOfOpened(int fd, EntryKind wanted, FileStatus& status) {
+    if (wanted == EntryKind::directory && statusWithMount(fd, status)) {
+        return {};
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return lastError();
+    }
+    fillStatus(st, status);
+    return {};
+}
+
 // Takes ownership of a descriptor just opened: gives its status, or closes it and fails when it
 // is not of the wanted kind.
 std::error_code adopt(int opened, EntryKind wanted, int& fd, FileStatus& status) {
@@ -89,18 +130,17 @@ std::error_code adopt(int opened, EntryKind wanted, int& fd, FileStatus& status)
     if (opened < 0) {
         return lastError();
     }
-    struct stat st {};
-    if (fstat(opened, &st) != 0) {
-        const std::error_code error = lastError();
+    FileStatus found;
+    if (const std::error_code error = statusOfOpened(opened, wanted, found)) {
         ::close(opened);
         return error;
     }
-    if (kindOfMode(st.st_mode) != wanted) {
+    if (found.kind != wanted) {
         ::close(opened);
         return std::make_error_code(wanted == EntryKind::directory ? std::errc::not_a_directory
                                                                    : std::errc::invalid_argument);
     }
-    fillStatus(st, status);
+    status = found;
     fd = opened;
     return {};
 }

@@ -38,6 +38,9 @@ struct FileStatus {
     nlink_t links = 1;
     timespec modified{};
     timespec changed{};
+    // The mount a directory lies on (statx's mount id), 0 where unknown: a bind mount shares its
+    // device number with the file system it shows.
+    std::uint64_t mountId = 0;
 };
 
 // Whether now is the same file as before and nobody has written to it or changed its

@@ -89,7 +89,7 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
         return result;
     }
     if (error) {
-        reportError(file, couldNotOpenText(file.path(), error));
+        reportError(file, couldNotOpenText(file.path(), error, m_options.wording()));
         return result;
     }
     if (m_options.allTags() || m_options.remove1() || m_options.remove2()) {
@@ -508,8 +508,9 @@ void Id3Work::commitBatch() {
 
 void Id3Work::reportBatchFailure(const std::string& path, const char* tag,
                                  const AtomicReplacement::Failure& failure) {
-    reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error)
-                                    : replacementFailureText(path, failure, tag));
+    const MessageStyle style = m_options.wording();
+    reportBatchError(tag == nullptr ? couldNotFlushDirectoryText(path, failure.error, style)
+                                    : replacementFailureText(path, failure, tag, style));
 }
 
 // Writes the bytes from begin to end of the file to the new file at to. With a recorder, the
@@ -620,7 +621,7 @@ std::error_code Id3Work::copyContent(OpenFile& file, std::uint64_t begin, std::u
 
 void Id3Work::reportReplacementFailure(OpenFile& file, const AtomicReplacement::Failure& failure,
                                        const char* tag) {
-    reportError(file, replacementFailureText(file.path(), failure, tag));
+    reportError(file, replacementFailureText(file.path(), failure, tag, m_options.wording()));
 }
 
 // A read that falls short of a size measured at the open means that someone else shortened the
@@ -638,7 +639,7 @@ void Id3Work::reportError(OpenFile& file, const std::string& text) {
 }
 
 void Id3Work::reportIoError(OpenFile& file, std::error_code error) {
-    reportError(file, fileErrorText(file.path(), error));
+    reportError(file, fileErrorText(file.path(), error, m_options.wording()));
 }
 
 // A batch made durable after the work on its files is over reports to the host at once.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "message_style.h"
 #include "result_row.h"
 #include "switch_states.h"
 
@@ -41,13 +42,15 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     virtual void FocusWindow() = 0;
     virtual void EndProgram() = 0;
-    // Whether the walk leaves out folders on other file systems than the start directory's,
-    // as find -xdev does; the window has no such switch.
+    // Whether the walk leaves out folders on other mounts than the start directory's (bind
+    // mounts too, which find -xdev enters); the window has no such switch.
     virtual bool StaysOnOneFileSystem() { return false; }
     // Whether every tag block a file carries goes in one pass (stacked and appended ID3v2, APE,
     // Lyrics3, extended ID3v1), not only an ID3v1 trailer and one ID3v2 tag per run; the window
     // has no such switch.
     virtual bool RemovesEveryTag() { return false; }
+    // How messages word their causes; the window keeps the system's own texts.
+    virtual MessageStyle Wording() { return MessageStyle::system; }
 };
 
 }  // namespace tagsnip

@@ -23,6 +23,7 @@ public:
     bool cleanPLS() const { return m_host.ReadSwitch(JobSwitch::cleanPLS); }
     bool oneFileSystem() const { return m_host.StaysOnOneFileSystem(); }
     bool allTags() const { return m_host.RemovesEveryTag(); }
+    MessageStyle wording() const { return m_host.Wording(); }
 
 private:
     JobHost& m_host;

@@ -7,6 +7,35 @@
 #include <cerrno>
 
 namespace tagsnip {
+namespace {
+
+// The system's texts give the error's number where the command-line tool gives its cause.
+std::string numberOrCause(std::error_code error, MessageStyle style) {
+    return style == MessageStyle::system ? " - Error #" + std::to_string(error.value())
+                                         : " - " + causeText(error);
+}
+
+// Only the command-line tool names a cause where the system's texts name none.
+std::string causeInWords(std::error_code error, MessageStyle style) {
+    return style == MessageStyle::words && error ? " - " + causeText(error) : std::string();
+}
+
+// A file or folder whose flags forbid the change: the system's own open of the file for
+// writing, or its creation of the temporary file, fails then, and its text says so.
+bool refusedForFlags(const AtomicReplacement::Failure& failure) {
+    return failure.stage == AtomicReplacement::Stage::fileLocked ||
+           failure.stage == AtomicReplacement::Stage::folderLocked;
+}
+
+std::string styledRefusalText(const std::string& path, const AtomicReplacement::Failure& failure,
+                              MessageStyle style) {
+    if (style == MessageStyle::system && refusedForFlags(failure)) {
+        return {};
+    }
+    return refusalText(path, failure);
+}
+
+}  // namespace
 
 std::string ioErrorText(std::error_code error) {
     if (error.category() == make_error_code(EngineError::readBeyondEnd).category()) {
@@ -39,14 +68,22 @@ std::string causeText(std::error_code error) {
     return std::generic_category().message(error.value());
 }
 
-std::string fileErrorText(const std::string& path, std::error_code error) {
-    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
-                           error != EngineError::readBeyondEnd;
-    return path + " - " + ioErrorText(error) + (leftAlone ? ", file not changed!" : "");
+std::string causeText(std::error_code error, MessageStyle style) {
+    return style == MessageStyle::system ? ioErrorText(error) : causeText(error);
 }
 
-std::string couldNotOpenText(const std::string& path, std::error_code error) {
-    return "Could not open " + path + " - Error #" + std::to_string(error.value());
+std::string fileErrorText(const std::string& path, std::error_code error, MessageStyle style) {
+    if (style == MessageStyle::system && error == EngineError::locked) {
+        return couldNotOpenText(path, std::make_error_code(std::errc::operation_not_permitted),
+                                style);
+    }
+    const bool leftAlone = error.category() == make_error_code(EngineError::inUse).category() &&
+                           error != EngineError::readBeyondEnd;
+    return path + " - " + causeText(error, style) + (leftAlone ? ", file not changed!" : "");
+}
+
+std::string couldNotOpenText(const std::string& path, std::error_code error, MessageStyle style) {
+    return "Could not open " + path + numberOrCause(error, style);
 }
 
 std::string id3v2BeyondEndText(const std::string& path) {
@@ -85,26 +122,32 @@ std::string tagProblemFileText(const std::string& path, const TagProblem& proble
 }
 
 std::string replacementFailureText(const std::string& path,
-                                   const AtomicReplacement::Failure& failure, const char* tag) {
+                                   const AtomicReplacement::Failure& failure, const char* tag,
+                                   MessageStyle style) {
     const std::string notRemoved = tag == allTagsLabel
                                        ? " - Tags not removed!"
                                        : std::string(" - ") + tag + " Tag not removed!";
-    if (std::string refusal = refusalText(path, failure); !refusal.empty()) {
+    if (std::string refusal = styledRefusalText(path, failure, style); !refusal.empty()) {
         return refusal;
     }
-    if (failure.stage == AtomicReplacement::Stage::create) {
-        return "Could not create " + directoryOf(path) + id3TemporaryName + notRemoved;
+    if (failure.stage == AtomicReplacement::Stage::fileLocked) {
+        return couldNotOpenText(path, failure.error, style);
+    }
+    if (failure.stage == AtomicReplacement::Stage::create ||
+        failure.stage == AtomicReplacement::Stage::folderLocked) {
+        return "Could not create " + directoryOf(path) + id3TemporaryName +
+               causeInWords(failure.error, style) + notRemoved;
     }
     if (failure.stage == AtomicReplacement::Stage::rename) {
-        return "Could not delete " + path + notRemoved;
+        return "Could not delete " + path + causeInWords(failure.error, style) + notRemoved;
     }
     if (failure.stage == AtomicReplacement::Stage::cutFlush) {
         const std::string removed =
             tag == allTagsLabel ? " - Tags removed" : std::string(" - ") + tag + " Tag removed";
-        return "Could not flush " + path + " - " + ioErrorText(failure.error) + removed +
+        return "Could not flush " + path + " - " + causeText(failure.error, style) + removed +
                ", may not be on disk!";
     }
-    return "Could not copy " + path + " - " + ioErrorText(failure.error) + notRemoved;
+    return "Could not copy " + path + " - " + causeText(failure.error, style) + notRemoved;
 }
 
 std::string refusalText(const std::string& path, const AtomicReplacement::Failure& failure) {
@@ -133,21 +176,22 @@ std::string refusalText(const std::string& path, const AtomicReplacement::Failur
 }
 
 std::string couldNotKeepText(const std::string& path, std::error_code error) {
-    return path + " - could not keep the removed bytes: " + ioErrorText(error) +
+    return path + " - could not keep the removed bytes: " + causeText(error) +
            ", file not changed!";
 }
 
 std::string couldNotKeepPlaylistText(const std::string& path, std::error_code error) {
-    return path + " - could not keep the removed text: " + ioErrorText(error) +
-           ", file not changed!";
+    return path + " - could not keep the removed text: " + causeText(error) + ", file not changed!";
 }
 
-std::string couldNotFlushDirectoryText(const std::string& path, std::error_code error) {
-    return "Could not flush directory " + path + " - Error #" + std::to_string(error.value());
+std::string couldNotFlushDirectoryText(const std::string& path, std::error_code error,
+                                       MessageStyle style) {
+    return "Could not flush directory " + path + numberOrCause(error, style);
 }
 
-std::string couldNotReadDirectoryText(const std::string& directory, std::error_code error) {
-    return "Could not read directory " + directory + " - Error #" + std::to_string(error.value());
+std::string couldNotReadDirectoryText(const std::string& directory, std::error_code error,
+                                      MessageStyle style) {
+    return "Could not read directory " + directory + numberOrCause(error, style);
 }
 
 std::string leftoversRemovedText(unsigned removed, const std::string& directory) {
@@ -164,12 +208,22 @@ std::string directoryNotFoundText(const std::string& directory) {
     return "Directory " + directory + " not found or empty.";
 }
 
-std::string playlistCannotOpenText(const std::string& path) {
-    return "无法打开文件 " + path + ".";
+// The window's error box ends a text without a full stop with one; the command-line tool puts
+// the cause there.
+std::string playlistCannotOpenText(const std::string& path, std::error_code error,
+                                   MessageStyle style) {
+    return "无法打开文件 " + path +
+           (style == MessageStyle::system ? "." : causeInWords(error, style));
 }
 
-std::string playlistCannotCreateText(const std::string& path) {
-    return "Cannot create file " + path + ".";
+std::string playlistCannotCreateText(const std::string& path,
+                                     const AtomicReplacement::Failure& failure,
+                                     MessageStyle style) {
+    if (std::string refusal = styledRefusalText(path, failure, style); !refusal.empty()) {
+        return refusal;
+    }
+    return "Cannot create file " + path +
+           (style == MessageStyle::system ? "." : causeInWords(failure.error, style));
 }
 
 std::string summaryText(const JobCounters& counters, bool remove1, bool remove2, bool cleanM3U,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "file_system.h"
+#include "message_style.h"
 
 #include <string>
 
@@ -13,12 +14,13 @@ struct PlaylistOutcome {
     std::string error;
 };
 
-// The walk hands every playlist it admits to this; the playlist library implements it.
+// The walk hands every playlist it admits to this, with the wording its host wants for the
+// error; the playlist library implements it.
 class PlaylistCleaner {
 public:
     virtual ~PlaylistCleaner() = default;
-    virtual PlaylistOutcome cleanM3U(const FileLocation& file) = 0;
-    virtual PlaylistOutcome cleanPLS(const FileLocation& file) = 0;
+    virtual PlaylistOutcome cleanM3U(const FileLocation& file, MessageStyle style) = 0;
+    virtual PlaylistOutcome cleanPLS(const FileLocation& file, MessageStyle style) = 0;
 };
 
 }  // namespace tagsnip

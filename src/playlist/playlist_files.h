@@ -15,11 +15,11 @@ public:
     explicit PlaylistFiles(FileSystem& fileSystem, RemovalRecorder* recorder = nullptr)
         : m_fileSystem(fileSystem), m_recorder(recorder) {}
 
-    PlaylistOutcome cleanM3U(const FileLocation& file) override;
-    PlaylistOutcome cleanPLS(const FileLocation& file) override;
+    PlaylistOutcome cleanM3U(const FileLocation& file, MessageStyle style) override;
+    PlaylistOutcome cleanPLS(const FileLocation& file, MessageStyle style) override;
 
 private:
-    PlaylistOutcome replaced(const FileLocation& location);
+    PlaylistOutcome replaced(const FileLocation& location, MessageStyle style);
 
     FileSystem& m_fileSystem;
     RemovalRecorder* m_recorder;

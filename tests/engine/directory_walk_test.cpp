@@ -2,6 +2,7 @@
 
 #include "engine/directory_walk.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -299,6 +300,62 @@ TEST_F(DirectoryWalkTest, UnreadableSubdirectoryIsReportedAndTheWalkGoesOn) {
                                                     " - Error #13"});
     EXPECT_EQ(state().fileErrors, 1u);
 }
+
+// A folder from outside bind-mounted into the tree: find -xdev walks into it, as it has the
+// tree's device number; one file system means one mount here.
+struct BindMountCase {
+    const char* name;
+    bool oneFileSystem;
+    bool entered;
+};
+
+class BindMountTest : public DirectoryWalkTest,
+                      public ::testing::WithParamInterface<BindMountCase> {};
+
+class BindMount {
+public:
+    BindMount(const std::string& from, const std::string& to) : m_point(to) {
+        m_mounted = mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount() {
+        if (m_mounted) {
+            umount2(m_point.c_str(), MNT_DETACH);
+        }
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_point;
+    bool m_mounted = false;
+};
+
+TEST_P(BindMountTest, OneFileSystemLeavesTheMountOut) {
+    TempDir outside;
+    writeFile(outside / "away.mp3", tagged);
+    writeFile(dir / "here.mp3", tagged);
+    makeDirectory(dir / "mounted");
+    const BindMount bind(outside.path(), dir / "mounted");
+    if (!bind.mounted()) {
+        GTEST_SKIP() << "needs root to bind-mount a folder";
+    }
+    host.oneFileSystem = GetParam().oneFileSystem;
+    host.set(JobSwitch::subdirectories, true);
+    host.set(JobSwitch::remove1, true);
+    run();
+    EXPECT_EQ(readFile(outside / "away.mp3") != tagged, GetParam().entered);
+    EXPECT_NE(readFile(dir / "here.mp3"), tagged);
+    const std::vector<std::string> expected =
+        GetParam().entered ? std::vector<std::string>{"XX away.mp3", "XX here.mp3"}
+                           : std::vector<std::string>{"XX here.mp3"};
+    EXPECT_EQ(sortedRows(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, BindMountTest,
+                         ::testing::Values(BindMountCase{"OneFileSystem", true, false},
+                                           BindMountCase{"EveryMount", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tagsnip::test

@@ -30,11 +30,11 @@ public:
     std::vector<std::string> cleaned;
     PlaylistOutcome outcome;
 
-    PlaylistOutcome cleanM3U(const FileLocation& file) override {
+    PlaylistOutcome cleanM3U(const FileLocation& file, MessageStyle) override {
         cleaned.push_back("m3u:" + file.path);
         return outcome;
     }
-    PlaylistOutcome cleanPLS(const FileLocation& file) override {
+    PlaylistOutcome cleanPLS(const FileLocation& file, MessageStyle) override {
         cleaned.push_back("pls:" + file.path);
         return outcome;
     }

@@ -221,6 +221,7 @@ class SharingTest : public Id3WorkTest, public ::testing::WithParamInterface<Sha
 
 TEST_P(SharingTest, FileChangesOnlyWhenNothingForbidsIt) {
     useFileSystem(std::make_unique<FaultyFileSystem>(GetParam().fault, ENOSYS));
+    host.wording = MessageStyle::words;
     const std::string both = id3v2Tag(100) + audio + id3v1Tag();
     const std::string trailer = audio + id3v1Tag();
     writeFile(dir / "both.mp3", both, 0600);

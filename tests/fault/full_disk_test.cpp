@@ -64,8 +64,10 @@ TEST(FullDisk, CopiesThatDoNotFitLeaveOriginalsAndTheRunGoesOn) {
     EXPECT_EQ(contentOf(library[1]), Content::original);
     EXPECT_EQ(contentOf(library[2]), Content::stripped);
     EXPECT_EQ(contentOf(library[3]), Content::stripped);
-    EXPECT_EQ(linesContaining(result.err, {library[0].path, "Disk full"}), 1) << result.err;
-    EXPECT_EQ(linesContaining(result.err, {library[1].path, "Disk full"}), 1) << result.err;
+    EXPECT_EQ(linesContaining(result.err, {library[0].path, "No space left on device"}), 1)
+        << result.err;
+    EXPECT_EQ(linesContaining(result.err, {library[1].path, "No space left on device"}), 1)
+        << result.err;
     EXPECT_EQ(linesContaining(result.err, {""}), 2) << result.err;
     EXPECT_NE(result.out.find("total mp3=4 id3v1=2 id3v2=3 "), std::string::npos) << result.out;
     EXPECT_TRUE(strangers(dir.path(), library).empty());
@@ -99,8 +101,9 @@ TEST(FullDisk, NoInodeForTheTemporaryFileLeavesTheTagAndCutsTheTrailer) {
     const CliResult result = runCli({"-t1", "-t2", dir.path()}, output.path());
 
     EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_EQ(linesContaining(result.err, {"Could not create " + dir.path() +
-                                           "ID3_TEMP.$$$ - ID3v2 Tag not removed!"}),
+    EXPECT_EQ(linesContaining(result.err,
+                              {"Could not create " + dir.path() +
+                               "ID3_TEMP.$$$ - No space left on device - ID3v2 Tag not removed!"}),
               1)
         << result.err;
     // The ID3v2 tag stays; the trailer goes as it does in place.

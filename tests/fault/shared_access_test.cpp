@@ -334,7 +334,8 @@ const Case cases[] = {
      [](SharedAccess& t, const CliResult& result) {
          chmod((t.root + "closed/").c_str(), 0755);
          EXPECT_EQ(result.exitCode, 1);
-         t.expectOnlyLine(result.err, "Could not read directory " + t.root + "closed/ - Error #13");
+         t.expectOnlyLine(result.err,
+                          "Could not read directory " + t.root + "closed/ - Permission denied");
          t.expectAll(Content::original);
      }},
     {"AppendOnlyFolder",

@@ -37,10 +37,14 @@ PlaylistOutcome cleanAt(const std::string& path, Clean clean) {
     return outcome;
 }
 PlaylistOutcome cleanM3U(PlaylistFiles& playlists, const std::string& path) {
-    return cleanAt(path, [&](const FileLocation& file) { return playlists.cleanM3U(file); });
+    return cleanAt(path, [&](const FileLocation& file) {
+        return playlists.cleanM3U(file, MessageStyle::system);
+    });
 }
 PlaylistOutcome cleanPLS(PlaylistFiles& playlists, const std::string& path) {
-    return cleanAt(path, [&](const FileLocation& file) { return playlists.cleanPLS(file); });
+    return cleanAt(path, [&](const FileLocation& file) {
+        return playlists.cleanPLS(file, MessageStyle::system);
+    });
 }
 
 const std::string m3uWithExtensions = "#EXTM3U\n#EXTINF:10,A\na.mp3\n";

@@ -50,9 +50,13 @@ public:
     void ShowError(const std::string& text) override;
     void FocusWindow() override;
     void EndProgram() override;
+    bool StaysOnOneFileSystem() override { return oneFileSystem; }
     bool RemovesEveryTag() override { return allTags; }
+    MessageStyle Wording() override { return wording; }
 
+    bool oneFileSystem = false;
     bool allTags = false;
+    MessageStyle wording = MessageStyle::system;
 };
 
 const char* labelName(CountLabel label);

@@ -3,6 +3,7 @@
 #include "form_fixture.h"
 
 #include "config/command_line.h"
+#include "support/message_cases.h"
 #include "ui/message_boxes.h"
 
 #include <QCheckBox>
@@ -679,4 +680,39 @@ void MainWindowTest::manyRowsAllArriveInTheList() {
     QCOMPARE(fixture.child<QTableView>("FileList")->model()->rowCount(), 20000);
     QCOMPARE(fixture.text("filesfound"), QStringLiteral("20000"));
     qInfo("20000 rows through the window host took %lld ms", clock.elapsed());
+}
+
+// The window words every fault as the system does, error numbers included; the cases that only
+// the command-line tool meets (keeping what a run removes) have no such text.
+void MainWindowTest::faultsShowTheSystemsOwnTexts_data() {
+    QTest::addColumn<int>("index");
+    const std::vector<MessageCase>& cases = messageCases();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].systemText != nullptr) {
+            QTest::newRow(cases[i].name) << static_cast<int>(i);
+        }
+    }
+}
+
+void MainWindowTest::faultsShowTheSystemsOwnTexts() {
+    QFETCH(int, index);
+    const MessageCase& messageCase = messageCases()[static_cast<std::size_t>(index)];
+    PreparedCase prepared(messageCase);
+    if (!prepared.skipReason().empty()) {
+        QSKIP(prepared.skipReason().c_str());
+    }
+    FormFixture fixture;
+    fixture.create();
+    const char* const boxes[] = {"subdirectories",   "remove1", "remove2",
+                                 "ignoreattributes", "modonly", "msgwhenfinished",
+                                 "cleanM3U",         "cleanPLS"};
+    for (std::size_t i = 0; i < std::size(allSwitches); ++i) {
+        fixture.child<QCheckBox>(boxes[i])->setChecked(allSwitches[i] == messageCase.on);
+    }
+    fixture.setDirectory(prepared.library());
+
+    prepared.run(*fixture.form);
+
+    QCOMPARE(fixture.services.textsTitled(QStringLiteral("Error")),
+             QStringList{ui::displayText(prepared.expected(MessageStyle::system))});
 }

@@ -34,4 +34,6 @@ private slots:
     void wipeAnsweredCancel();
     void wipeAnsweredYes();
     void manyRowsAllArriveInTheList();
+    void faultsShowTheSystemsOwnTexts_data();
+    void faultsShowTheSystemsOwnTexts();
 };
