@@ -49,7 +49,8 @@ Identity unprivilegedIdentity() {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
                        const std::string& outputDirectory, std::optional<Identity> identity,
-                       std::optional<rlim_t> descriptorLimit) {
+                       std::optional<rlim_t> descriptorLimit,
+                       const std::vector<std::string>& environment) {
     const std::string suffix = uniqueSuffix();
     m_outPath = outputDirectory + "cli-" + suffix + ".out";
     m_errPath = outputDirectory + "cli-" + suffix + ".err";
@@ -63,6 +64,15 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
         pointers.push_back(argument.data());
     }
     pointers.push_back(nullptr);
+    std::vector<std::string> variables = environment;
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        envp.push_back(*variable);
+    }
+    for (auto& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
 
     m_pid = fork();
     if (m_pid == 0) {
@@ -82,7 +92,7 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
                 _exit(127);
             }
         }
-        execv(pointers[0], pointers.data());
+        execve(pointers[0], pointers.data(), envp.data());
         _exit(127);
     }
     close(outFd);
@@ -109,18 +119,42 @@ void CliProcess::signal(int number) {
     }
 }
 
-int CliProcess::wait() {
-    if (m_status >= 0) {
-        return m_status;
-    }
+namespace {
+
+int waitFor(pid_t pid, int options) {
     int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0) {
+    while (waitpid(pid, &status, options) < 0) {
         if (errno != EINTR) {
             throw std::runtime_error("waitpid failed");
         }
     }
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status;
+}
+
+}  // namespace
+
+int CliProcess::wait() {
+    if (m_status < 0) {
+        ended(waitFor(m_pid, 0));
+    }
     return m_status;
+}
+
+bool CliProcess::waitStopped() {
+    if (m_status >= 0) {
+        return false;
+    }
+    const int status = waitFor(m_pid, WUNTRACED);
+    if (WIFSTOPPED(status)) {
+        return true;
+    }
+    ended(status);
+    return false;
+}
+
+void CliProcess::ended(int status) {
+    m_exited = WIFEXITED(status);
+    m_status = m_exited ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string CliProcess::out() const {

@@ -26,10 +26,11 @@ bool runningAsRoot();
 class CliProcess {
 public:
     // descriptorLimit caps the child's open files (RLIMIT_NOFILE), for walks that must not hold
-    // one descriptor per level.
+    // one descriptor per level; environment ("NAME=value") is added to ours.
     CliProcess(const std::vector<std::string>& arguments, const std::string& outputDirectory,
                std::optional<Identity> identity = std::nullopt,
-               std::optional<rlim_t> descriptorLimit = std::nullopt);
+               std::optional<rlim_t> descriptorLimit = std::nullopt,
+               const std::vector<std::string>& environment = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -38,12 +39,19 @@ public:
     void signal(int number);
     // The exit status, 128 + signal number for a killed child.
     int wait();
+    // Whether the child stopped; false once it ended instead.
+    bool waitStopped();
+    // Whether the child ended by exiting rather than being killed.
+    bool exited() const { return m_exited; }
     std::string out() const;
     std::string err() const;
 
 private:
+    void ended(int status);
+
     pid_t m_pid = -1;
     int m_status = -1;
+    bool m_exited = false;
     std::string m_outPath;
     std::string m_errPath;
 };
