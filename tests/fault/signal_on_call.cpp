@@ -6,6 +6,9 @@
 //                          bytes) or fcntl
 //   TAGSNIP_SIGNAL_MATCH   the text; without it, the first call
 //   TAGSNIP_SIGNAL_NUMBER  the signal
+// It also gives the program a process group of its own, which its parent outside keeps from
+// being orphaned: the kernel drops a stop by SIGTSTP in an orphaned group, as in a test run
+// started in the background of a shell that has gone.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -46,6 +49,7 @@ Function* next(const char* name) {
 }
 
 [[gnu::constructor]] void setUp() {
+    setpgid(0, 0);
     realOpen = next<OpenFunction>("open");
     realOpenAt = next<OpenAtFunction>("openat");
     realMkdirAt = next<MkdirAtFunction>("mkdirat");
