@@ -49,8 +49,7 @@ Identity unprivilegedIdentity() {
 
 CliProcess::CliProcess(const std::vector<std::string>& arguments,
                        const std::string& outputDirectory, std::optional<Identity> identity,
-                       std::optional<rlim_t> descriptorLimit,
-                       const std::vector<std::string>& environment) {
+                       std::optional<rlim_t> descriptorLimit) {
     const std::string suffix = uniqueSuffix();
     m_outPath = outputDirectory + "cli-" + suffix + ".out";
     m_errPath = outputDirectory + "cli-" + suffix + ".err";
@@ -64,15 +63,6 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
         pointers.push_back(argument.data());
     }
     pointers.push_back(nullptr);
-    std::vector<std::string> variables = environment;
-    std::vector<char*> envp;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        envp.push_back(*variable);
-    }
-    for (auto& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
 
     m_pid = fork();
     if (m_pid == 0) {
@@ -92,7 +82,7 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments,
                 _exit(127);
             }
         }
-        execve(pointers[0], pointers.data(), envp.data());
+        execv(pointers[0], pointers.data());
         _exit(127);
     }
     close(outFd);

@@ -26,11 +26,10 @@ bool runningAsRoot();
 class CliProcess {
 public:
     // descriptorLimit caps the child's open files (RLIMIT_NOFILE), for walks that must not hold
-    // one descriptor per level; environment ("NAME=value") is added to ours.
+    // one descriptor per level.
     CliProcess(const std::vector<std::string>& arguments, const std::string& outputDirectory,
                std::optional<Identity> identity = std::nullopt,
-               std::optional<rlim_t> descriptorLimit = std::nullopt,
-               const std::vector<std::string>& environment = {});
+               std::optional<rlim_t> descriptorLimit = std::nullopt);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tagsnip::fault {
 namespace {
@@ -64,22 +66,37 @@ protected:
         return result;
     }
 
-    // The program raises signal itself right before its first call of call whose name argument
-    // holds match.
-    static std::vector<std::string> signalAt(const char* call, const char* match, int signal) {
-        std::vector<std::string> environment{
-            std::string("LD_PRELOAD=") + SIGNAL_ON_CALL_LIBRARY,
-            std::string("TAGSNIP_SIGNAL_CALL=") + call,
-            "TAGSNIP_SIGNAL_NUMBER=" + std::to_string(signal),
-        };
-        if (match != nullptr) {
-            environment.push_back(std::string("TAGSNIP_SIGNAL_MATCH=") + match);
-        }
+    // The program, started meanwhile, raises signal itself right before its first call of call
+    // whose name argument holds match.
+    class SignalAt {
+    public:
+        SignalAt(const char* call, const char* match, int signal) {
+            set("LD_PRELOAD", SIGNAL_ON_CALL_LIBRARY);
+            set("TAGSNIP_SIGNAL_CALL", call);
+            set("TAGSNIP_SIGNAL_NUMBER", std::to_string(signal).c_str());
+            if (match != nullptr) {
+                set("TAGSNIP_SIGNAL_MATCH", match);
+            }
 #ifdef __SANITIZE_ADDRESS__
-        environment.emplace_back("ASAN_OPTIONS=verify_asan_link_order=0");
+            set("ASAN_OPTIONS", "verify_asan_link_order=0");
 #endif
-        return environment;
-    }
+        }
+        ~SignalAt() {
+            for (const std::string& name : m_names) {
+                unsetenv(name.c_str());
+            }
+        }
+        SignalAt(const SignalAt&) = delete;
+        SignalAt& operator=(const SignalAt&) = delete;
+
+    private:
+        void set(const char* name, const char* value) {
+            setenv(name, value, 1);
+            m_names.emplace_back(name);
+        }
+
+        std::vector<std::string> m_names;
+    };
 
     bool leasesWork() const {
         const int fd = open(m_files.at('a').path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -109,12 +126,14 @@ class SigtermAtMoments : public SignalTree, public ::testing::WithParamInterface
 // every file holds its complete old or its complete new content.
 TEST_P(SigtermAtMoments, EndsWithTheTotalAndStatus143) {
     const TermCase& row = GetParam();
-    CliProcess cli(arguments(row.keep), m_output.path(), std::nullopt, std::nullopt,
-                   signalAt(row.call, row.match, SIGTERM));
-    const int status = cli.wait();
-    EXPECT_TRUE(cli.exited()) << "killed by the signal";
-    EXPECT_EQ(status, 128 + SIGTERM) << cli.err();
-    EXPECT_EQ(linesContaining(cli.out(), {"total mp3="}), 1) << cli.out();
+    const auto cli = [&] {
+        const SignalAt signal(row.call, row.match, SIGTERM);
+        return std::make_unique<CliProcess>(arguments(row.keep), m_output.path());
+    }();
+    const int status = cli->wait();
+    EXPECT_TRUE(cli->exited()) << "killed by the signal";
+    EXPECT_EQ(status, 128 + SIGTERM) << cli->err();
+    EXPECT_EQ(linesContaining(cli->out(), {"total mp3="}), 1) << cli->out();
     for (const auto& [name, file] : m_files) {
         const Content content = contentOf(file);
         EXPECT_TRUE(content == Content::original || content == Content::stripped) << file.path;
@@ -164,9 +183,11 @@ TEST_P(StopAndContinue, AnotherProgramOpensAtOnceAndKeepsItsWrites) {
     if (!leasesWork()) {
         GTEST_SKIP() << "the file system here grants no leases";
     }
-    CliProcess cli(arguments(false), m_output.path(), std::nullopt, std::nullopt,
-                   signalAt(row.call, row.match, SIGTSTP));
-    ASSERT_TRUE(cli.waitStopped()) << "ended first: " << cli.err();
+    const auto cli = [&] {
+        const SignalAt signal(row.call, row.match, SIGTSTP);
+        return std::make_unique<CliProcess>(arguments(false), m_output.path());
+    }();
+    ASSERT_TRUE(cli->waitStopped()) << "ended first: " << cli->err();
     const Mp3File& file = m_files.at(row.file);
     // A lease kept through the stop would hold a blocking open up for the kernel's lease-break
     // time; without blocking, the open fails at once instead, and the test never waits.
@@ -178,22 +199,22 @@ TEST_P(StopAndContinue, AnotherProgramOpensAtOnceAndKeepsItsWrites) {
     if (row.writer != Writer::keepsOpen) {
         close(fd);
     }
-    cli.signal(SIGCONT);
-    const int status = cli.wait();
+    cli->signal(SIGCONT);
+    const int status = cli->wait();
     if (row.writer == Writer::keepsOpen) {
         close(fd);
     }
 
-    EXPECT_EQ(status, row.status) << cli.err();
+    EXPECT_EQ(status, row.status) << cli->err();
     const std::string written = row.writer == Writer::opensOnly ? "" : " + record";
     EXPECT_EQ(shapeOf(file, test::readFile(file.path)),
               (row.stripped ? "stripped" : "original") + written);
     if (row.message != nullptr) {
-        EXPECT_EQ(linesContaining(cli.err(), {file.path + " - " + row.message}), 1) << cli.err();
+        EXPECT_EQ(linesContaining(cli->err(), {file.path + " - " + row.message}), 1) << cli->err();
     } else {
-        EXPECT_EQ(cli.err().find(file.path), std::string::npos) << cli.err();
+        EXPECT_EQ(cli->err().find(file.path), std::string::npos) << cli->err();
     }
-    EXPECT_EQ(linesContaining(cli.out(), {"total mp3=6 "}), 1) << cli.out();
+    EXPECT_EQ(linesContaining(cli->out(), {"total mp3=6 "}), 1) << cli->out();
 }
 
 // Stopped while the walk is at sub/d, a waits in the batch; stopped during a rename or a cut,
