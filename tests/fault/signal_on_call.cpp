@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,37 +27,29 @@ const char* wantedText = nullptr;
 int signalNumber = 0;
 bool raised = false;
 
-using OpenFunction = int(const char*, int, ...);
-using OpenAtFunction = int(int, const char*, int, ...);
-using MkdirAtFunction = int(int, const char*, mode_t);
-using RenameAtFunction = int(int, const char*, int, const char*);
-using TruncateFunction = int(int, off_t);
-using WriteFunction = ssize_t(int, const void*, size_t);
-using FcntlFunction = int(int, int, ...);
-
 // Looked up before the program runs: fcntl is called from its signal handlers too.
-OpenFunction* realOpen = nullptr;
-OpenAtFunction* realOpenAt = nullptr;
-MkdirAtFunction* realMkdirAt = nullptr;
-RenameAtFunction* realRenameAt = nullptr;
-TruncateFunction* realTruncate = nullptr;
-WriteFunction* realWrite = nullptr;
-FcntlFunction* realFcntl = nullptr;
+decltype(&::open) realOpen = nullptr;
+decltype(&::openat) realOpenAt = nullptr;
+decltype(&::mkdirat) realMkdirAt = nullptr;
+decltype(&::renameat) realRenameAt = nullptr;
+decltype(&::ftruncate) realTruncate = nullptr;
+decltype(&::write) realWrite = nullptr;
+decltype(&::fcntl) realFcntl = nullptr;
 
 template <typename Function>
-Function* next(const char* name) {
-    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+void lookUp(Function& real, const char* name) {
+    real = reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
 [[gnu::constructor]] void setUp() {
     setpgid(0, 0);
-    realOpen = next<OpenFunction>("open");
-    realOpenAt = next<OpenAtFunction>("openat");
-    realMkdirAt = next<MkdirAtFunction>("mkdirat");
-    realRenameAt = next<RenameAtFunction>("renameat");
-    realTruncate = next<TruncateFunction>("ftruncate");
-    realWrite = next<WriteFunction>("write");
-    realFcntl = next<FcntlFunction>("fcntl");
+    lookUp(realOpen, "open");
+    lookUp(realOpenAt, "openat");
+    lookUp(realMkdirAt, "mkdirat");
+    lookUp(realRenameAt, "renameat");
+    lookUp(realTruncate, "ftruncate");
+    lookUp(realWrite, "write");
+    lookUp(realFcntl, "fcntl");
     wantedCall = std::getenv("TAGSNIP_SIGNAL_CALL");
     wantedText = std::getenv("TAGSNIP_SIGNAL_MATCH");
     const char* number = std::getenv("TAGSNIP_SIGNAL_NUMBER");
