@@ -248,8 +248,8 @@ void retakeLeases() {
     }
 }
 
-// The stop the signal asks for, made by the default action, which only a handler that is not
-// running can be replaced by; returns once the process is continued.
+// Stops the process as the default action of signal does, which meanwhile takes the handler's
+// place; returns once the process is continued.
 void stopByDefault(int signal) {
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
