@@ -32,6 +32,13 @@ void CliHost::PumpEvents() {
     }
 }
 
+int CliHost::stopSignal() const {
+    if (m_stopSignal != 0 || m_interrupt == nullptr) {
+        return m_stopSignal;
+    }
+    return *m_interrupt;
+}
+
 void CliHost::stop() {
     if (!m_stopped && m_job != nullptr) {
         m_stopped = true;

@@ -21,8 +21,8 @@ public:
             const volatile std::sig_atomic_t* interrupt);
 
     void attach(CleaningJob& job) { m_job = &job; }
-    // The signal that stopped the run, 0 when none did.
-    int stopSignal() const { return m_stopSignal; }
+    // The signal that stopped the run or came after its last file, 0 when none did.
+    int stopSignal() const;
     void finish();
 
     bool ReadSwitch(JobSwitch which) override;

@@ -1,4 +1,5 @@
 #include "descriptor_output.h"
+#include "exit_status.h"
 #include "run_cli.h"
 
 #include <fcntl.h>
@@ -17,14 +18,37 @@ void onStopSignal(int signal) {
     stopSignal = signal;
 }
 
-void handleStopSignals() {
+// Before main and the program's own static initialisers, so that a signal sent right after the
+// program was started already finds the handler. Only while the dynamic loader runs, before any
+// code of the program, does a signal still meet the default action.
+[[gnu::constructor(101)]] void handleStopSignals() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
+        struct sigaction previous {};
+        sigaction(signal, &action, &previous);
+        // Ignored by whoever started us (nohup, a background job of a script): it stays so.
+        if (previous.sa_handler == SIG_IGN) {
+            sigaction(signal, &previous, nullptr);
+        }
     }
+}
+
+// The status is final once the output is complete: a stop signal that comes later waits, blocked,
+// and goes with the process; one that came after the run last looked still makes it 128+N.
+int finalStatus(int status) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&stops, signal);
+    }
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    if (status == tagsnip::cli::exitDone && stopSignal != 0) {
+        return tagsnip::cli::exitSignalBase + stopSignal;
+    }
+    return status;
 }
 
 // A closed standard descriptor would be handed to the next file the run opens, and the report
@@ -54,7 +78,6 @@ std::size_t terminalWidth() {
 
 int main(int argc, char** argv) {
     holdClosedStandardDescriptors();
-    handleStopSignals();
     std::ios::sync_with_stdio(false);
     tagsnip::cli::DescriptorOutput standardOutput(STDOUT_FILENO);
     std::ostream out(&standardOutput);
@@ -65,5 +88,5 @@ int main(int argc, char** argv) {
     if (isatty(STDERR_FILENO) != 0) {
         environment.progressWidth = terminalWidth();
     }
-    return tagsnip::cli::runCli({argv + 1, argv + argc}, out, std::cerr, environment);
+    return finalStatus(tagsnip::cli::runCli({argv + 1, argv + argc}, out, std::cerr, environment));
 }

@@ -79,8 +79,10 @@ int run(const RunRequest& request, std::ostream& out, std::ostream& err,
         err << "Removed bytes kept in " << escapeForLine(recorder->runPath()) << '\n';
     }
     writeTotal(out, job.state().counters, request);
-    if (host.stopSignal() != 0) {
-        return exitSignalBase + host.stopSignal();
+    out.flush();
+    // Read after the total is out: a signal that came after the last file still says so.
+    if (const int signal = host.stopSignal(); signal != 0) {
+        return exitSignalBase + signal;
     }
     return job.state().fileErrors > 0 ? exitFileErrors : exitDone;
 }

@@ -165,7 +165,9 @@ bool AtomicReplacement::install(Failure& failure) {
     // Right before the rename, and nothing but the rename after the lease check: a program that
     // opens the file for writing before the rename must find its writes in the file that the
     // path names, and another program's newer version must win over ours. No rename can be made
-    // to depend on the lease, so the window left is that one call.
+    // to depend on the lease, so the window left is that one call. A stop from the terminal,
+    // which gives the lease back, waits until the rename is made.
+    const StopDeferral deferral;
     FileStatus now;
     const std::error_code statusError = m_fileSystem.statusAt(m_directoryFd, m_targetName, now);
     if (m_leased && !m_fileSystem.leaseHeld(m_originalFd)) {

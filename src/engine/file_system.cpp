@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <string_view>
@@ -237,8 +238,114 @@ void releaseBrokenLease(int, siginfo_t* info, void*) {
     errno = saved;
 }
 
+// The leases of the process by descriptor, for the stop handler, which can neither allocate nor
+// lock: a fixed table, and a descriptor beyond it gets no lease (more than a batch ever holds).
+constexpr std::uint8_t noLease = 0;
+constexpr std::uint8_t readLease = 1;
+constexpr std::uint8_t writeLease = 2;
+constexpr std::uint8_t givenBackForStop = 0x80;
+constexpr int leaseTableSize = 1 << 16;
+std::atomic<std::uint8_t> leaseTable[leaseTableSize];
+std::atomic<int> leaseTableEnd{0};
+
+int leaseType(std::uint8_t entry) {
+    return entry == writeLease ? F_WRLCK : F_RDLCK;
+}
+
+void forgetLease(int fd) {
+    if (fd >= 0 && fd < leaseTableSize) {
+        leaseTable[fd].store(noLease);
+    }
+}
+
+constexpr int stopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+std::atomic<int> stopDeferrals{0};
+std::atomic<int> deferredStop{0};
+
+void giveBackLeases() {
+    const int end = leaseTableEnd.load();
+    for (int fd = 0; fd < end; ++fd) {
+        const std::uint8_t entry = leaseTable[fd].load();
+        if (entry == noLease) {
+            continue;
+        }
+        // A lease being broken shows as gone already: it stays refused.
+        const int held = fcntl(fd, F_GETLEASE);
+        if ((held == F_RDLCK || held == F_WRLCK) && fcntl(fd, F_SETLEASE, F_UNLCK) == 0) {
+            leaseTable[fd].store(static_cast<std::uint8_t>(entry | givenBackForStop));
+        }
+    }
+}
+
+void retakeLeases() {
+    const int end = leaseTableEnd.load();
+    for (int fd = 0; fd < end; ++fd) {
+        const std::uint8_t entry = leaseTable[fd].load();
+        if ((entry & givenBackForStop) == 0) {
+            continue;
+        }
+        const auto kind = static_cast<std::uint8_t>(entry & ~givenBackForStop);
+        leaseTable[fd].store(fcntl(fd, F_SETLEASE, leaseType(kind)) == 0 ? kind : noLease);
+    }
+}
+
+// Stops the process as the default action of signal does, which meanwhile takes the handler's
+// place; returns once the process is continued.
+void stopByDefault(int signal) {
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    struct sigaction ours {};
+    sigaction(signal, &byDefault, &ours);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    // Raised while blocked, delivered at the unblocking: one stop, however many signals came.
+    raise(signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    sigprocmask(SIG_BLOCK, &only, nullptr);
+    sigaction(signal, &ours, nullptr);
+}
+
+// A stopped process cannot let go of a lease that another program's open breaks, and that open
+// would wait for the kernel's lease-break time: every lease goes before the stop and is taken
+// again on continuing. A file whose lease cannot be had again is refused as for a broken lease;
+// one written and closed meanwhile fails the unchanged-check before its rename or cut.
+void giveBackLeasesAndStop(int signal) {
+    if (stopDeferrals.load() > 0) {
+        deferredStop.store(signal);
+        return;
+    }
+    const int saved = errno;
+    giveBackLeases();
+    stopByDefault(signal);
+    retakeLeases();
+    errno = saved;
+}
+
+// Only a stop by the default action is taken over: one that is ignored or handled otherwise
+// stays as it is.
+void handleStops() {
+    struct sigaction action {};
+    action.sa_handler = giveBackLeasesAndStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGIO);
+    for (const int signal : stopSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : stopSignals) {
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL &&
+            (previous.sa_flags & SA_SIGINFO) == 0) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
+}
+
 void handleLeaseBreaks() {
     static const bool installed = [] {
+        handleStops();
         struct sigaction action {};
         action.sa_sigaction = releaseBrokenLease;
         action.sa_flags = SA_SIGINFO | SA_RESTART;
@@ -556,13 +663,27 @@ std::error_code FileSystem::setInodeFlags(int fd, unsigned flags) {
 
 std::error_code FileSystem::takeLease(int fd, LeaseKind kind) {
     handleLeaseBreaks();
+    if (fd < 0 || fd >= leaseTableSize) {
+        return std::make_error_code(std::errc::no_lock_available);
+    }
     // With the signal named, the break comes with the descriptor it concerns and the read lease
     // is let go of at once. A write lease guards a cut in place: it is kept until the cut is
     // made, so that whoever opens the file meanwhile waits for the cut and finds it done.
     if (kind == LeaseKind::read && fcntl(fd, F_SETSIG, SIGIO) != 0) {
         return lastError();
     }
-    return resultOf(fcntl(fd, F_SETLEASE, kind == LeaseKind::read ? F_RDLCK : F_WRLCK));
+    // Known to the stop handler before it is held, so that no stop finds it held but unknown.
+    const std::uint8_t entry = kind == LeaseKind::read ? readLease : writeLease;
+    const std::uint8_t before = leaseTable[fd].exchange(entry);
+    if (fd >= leaseTableEnd.load()) {
+        leaseTableEnd.store(fd + 1);
+    }
+    if (fcntl(fd, F_SETLEASE, leaseType(entry)) != 0) {
+        const std::error_code error = lastError();
+        leaseTable[fd].store(before);
+        return error;
+    }
+    return {};
 }
 
 bool FileSystem::leaseHeld(int fd) {
@@ -572,6 +693,7 @@ bool FileSystem::leaseHeld(int fd) {
 
 void FileSystem::releaseLease(int fd) {
     (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+    forgetLease(fd);
 }
 
 void FileSystem::startWriteback(int fd) {
@@ -631,6 +753,19 @@ Leftover FileSystem::removeLeftover(int directory, const std::string& name) {
 void FileSystem::close(int fd) {
     if (fd >= 0) {
         ::close(fd);
+        forgetLease(fd);
+    }
+}
+
+StopDeferral::StopDeferral() {
+    ++stopDeferrals;
+}
+
+StopDeferral::~StopDeferral() {
+    if (--stopDeferrals == 0) {
+        if (const int signal = deferredStop.exchange(0); signal != 0) {
+            raise(signal);
+        }
     }
 }
 

@@ -152,7 +152,9 @@ public:
     // go: a read lease is let go of at once when one comes, a write lease only by
     // releaseLease or the closing of fd; leaseHeld turns false once the lease is broken. Fails
     // with EAGAIN while a conflicting open exists; any other error means that leases are not to
-    // be had here (not our file, a file system that refuses them).
+    // be had here (not our file, a file system that refuses them). A stop from the terminal
+    // gives every lease back and takes it again on continuing; one that cannot be had then (the
+    // file is open for writing now) stays gone, as a broken one.
     virtual std::error_code takeLease(int fd, LeaseKind kind);
     virtual bool leaseHeld(int fd);
     virtual void releaseLease(int fd);
@@ -179,6 +181,17 @@ protected:
     // The read/write loop that copyRange falls back to where the kernel cannot copy.
     std::error_code copyThroughBuffer(int from, std::uint64_t offset, std::uint64_t length, int to,
                                       std::uint64_t toOffset);
+};
+
+// While one lives, a stop from the terminal (Ctrl+Z, SIGTSTP) waits. A stop gives every lease
+// back, and between a file's last check and the rename or cut that the check allows, another
+// program's write during the stop would go unseen; the stop comes once the last one goes.
+class StopDeferral {
+public:
+    StopDeferral();
+    ~StopDeferral();
+    StopDeferral(const StopDeferral&) = delete;
+    StopDeferral& operator=(const StopDeferral&) = delete;
 };
 
 // Closes the descriptor it holds when it goes.

@@ -343,35 +343,46 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
         m_fileSystem.releaseLease(file.fd());
     }
     FileHandle writer(m_fileSystem);
-    std::error_code error = openForCut(file, writer.fd);
-    if (error) {
+    if (const std::error_code error = openForCut(file, writer.fd)) {
         return inUseWhenLeased(error);
     }
     m_fileSystem.close(file.handle.fd);
     file.handle.fd = -1;
-    if (leases) {
-        error = m_fileSystem.takeLease(writer.fd, LeaseKind::write);
-        if (error == std::errc::resource_unavailable_try_again) {
-            m_fileSystem.close(writer.fd);
-            writer.fd = -1;
-            return replaceWhileOthersRead(file, contentEnd);
-        }
+    bool othersHaveItOpen = false;
+    if (const auto error = cutUnderLease(file, writer.fd, leases, contentEnd, othersHaveItOpen)) {
+        return error;
     }
-    FileStatus now;
-    error = m_fileSystem.statusOf(writer.fd, now);
-    if (error || !sameFileUnchanged(file.status, now)) {
-        return EngineError::changedMeanwhile;
-    }
-    if (const auto cutError = m_fileSystem.truncate(writer.fd, contentEnd)) {
-        return cutError;
+    if (othersHaveItOpen) {
+        m_fileSystem.close(writer.fd);
+        writer.fd = -1;
+        return replaceWhileOthersRead(file, contentEnd);
     }
     return queueCutFlush(file, writer);
 }
 
+// The write lease lasts from the unchanged-check to the cut, and a stop from the terminal waits
+// for its end: given back for the stop, it would let another program write between the two.
+std::error_code Id3Work::cutUnderLease(const OpenFile& file, int writer, bool leases,
+                                       std::uint64_t contentEnd, bool& othersHaveItOpen) {
+    const StopDeferral deferral;
+    if (leases && m_fileSystem.takeLease(writer, LeaseKind::write) ==
+                      std::errc::resource_unavailable_try_again) {
+        othersHaveItOpen = true;
+        return {};
+    }
+    FileStatus now;
+    if (m_fileSystem.statusOf(writer, now) || !sameFileUnchanged(file.status, now)) {
+        m_fileSystem.releaseLease(writer);
+        return EngineError::changedMeanwhile;
+    }
+    const std::error_code error = m_fileSystem.truncate(writer, contentEnd);
+    m_fileSystem.releaseLease(writer);
+    return error;
+}
+
 // The cut is made durable with the batch. It waits on a descriptor for reading, so that nobody
-// is kept from a read lease, and the write lease goes at once.
+// is kept from a read lease.
 std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
-    m_fileSystem.releaseLease(writer.fd);
     FileStatus now;
     if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false, file.handle.fd,
                             now) ||

@@ -62,6 +62,8 @@ private:
     void makeDeferredCut(DeferredCut& cut);
     std::error_code cutInPlace(OpenFile& file, std::uint64_t contentEnd);
     std::error_code openForCut(const OpenFile& file, int& fd);
+    std::error_code cutUnderLease(const OpenFile& file, int writer, bool leases,
+                                  std::uint64_t contentEnd, bool& othersHaveItOpen);
     std::error_code queueCutFlush(OpenFile& file, FileHandle& writer);
     std::error_code replaceWhileOthersRead(OpenFile& file, std::uint64_t contentEnd);
     Removal replaceWith(OpenFile& file, std::uint64_t begin, std::uint64_t end, const char* tag);

@@ -111,18 +111,42 @@ void CliProcess::signal(int number) {
     }
 }
 
-int CliProcess::wait() {
-    if (m_status >= 0) {
-        return m_status;
-    }
+namespace {
+
+int waitFor(pid_t pid, int options) {
     int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0) {
+    while (waitpid(pid, &status, options) < 0) {
         if (errno != EINTR) {
             throw std::runtime_error("waitpid failed");
         }
     }
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status;
+}
+
+}  // namespace
+
+int CliProcess::wait() {
+    if (m_status < 0) {
+        ended(waitFor(m_pid, 0));
+    }
     return m_status;
+}
+
+bool CliProcess::waitStopped() {
+    if (m_status >= 0) {
+        return false;
+    }
+    const int status = waitFor(m_pid, WUNTRACED);
+    if (WIFSTOPPED(status)) {
+        return true;
+    }
+    ended(status);
+    return false;
+}
+
+void CliProcess::ended(int status) {
+    m_exited = WIFEXITED(status);
+    m_status = m_exited ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string CliProcess::out() const {

@@ -40,12 +40,19 @@ public:
     void signal(int number);
     // The exit status, 128 + signal number for a killed child.
     int wait();
+    // Whether the child stopped; false once it ended instead.
+    bool waitStopped();
+    // Whether the child ended by exiting rather than being killed.
+    bool exited() const { return m_exited; }
     std::string out() const;
     std::string err() const;
 
 private:
+    void ended(int status);
+
     pid_t m_pid = -1;
     int m_status = -1;
+    bool m_exited = false;
     std::string m_outPath;
     std::string m_errPath;
 };
