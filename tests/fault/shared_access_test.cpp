@@ -25,20 +25,9 @@
 namespace tagsnip::fault {
 namespace {
 
-const std::string record = "RECORD WRITTEN BY ANOTHER PROGRAM\n";
+using test::setInodeFlag;
 
-bool setInodeFlag(const std::string& path, unsigned flag, bool on) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int flags = 0;
-    const bool done =
-        fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-        (flags = on ? flags | static_cast<int>(flag) : flags & ~static_cast<int>(flag),
-         ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
-    if (fd >= 0) {
-        close(fd);
-    }
-    return done;
-}
+const std::string record = "RECORD WRITTEN BY ANOTHER PROGRAM\n";
 
 void appendRecord(int fd) {
     ASSERT_EQ(write(fd, record.data(), record.size()), static_cast<ssize_t>(record.size()));

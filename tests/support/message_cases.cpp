@@ -38,17 +38,6 @@ void makeLibrary(const std::string& library, Library kind) {
     }
 }
 
-bool setInodeFlag(const std::string& path, unsigned flag, bool on) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int flags = 0;
-    const bool done =
-        fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-        (flags = on ? flags | static_cast<int>(flag) : flags & ~static_cast<int>(flag),
-         ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
-    close(fd);
-    return done;
-}
-
 // Keeps nothing: the bytes a change would remove cannot be kept.
 class FailingRecorder final : public RemovalRecorder {
 public:

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +110,21 @@ std::string listNames(const std::string& directory) {
         joined += (joined.empty() ? "" : " ") + name;
     }
     return joined;
+}
+
+bool setInodeFlag(const std::string& path, unsigned flag, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? flags | static_cast<int>(flag) : flags & ~static_cast<int>(flag);
+        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return done;
 }
 
 }  // namespace tagsnip::test

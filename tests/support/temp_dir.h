@@ -26,6 +26,8 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 mode_t modeOf(const std::string& path);
 void makeDirectory(const std::string& path, mode_t mode = 0755);
+// Sets or clears an inode flag (FS_IMMUTABLE_FL, FS_APPEND_FL); false where that is refused.
+bool setInodeFlag(const std::string& path, unsigned flag, bool on);
 // The names in a directory, sorted.
 std::string listNames(const std::string& directory);
 
