@@ -11,6 +11,7 @@ CliHost::CliHost(const RunRequest& request, std::ostream& out, std::ostream& err
       m_nullRecords(request.nullRecords),
       m_oneFileSystem(request.oneFileSystem),
       m_allTags(request.allTags),
+      m_formats(request.formats),
       m_out(out),
       m_err(err),
       m_progress(progress),
@@ -27,8 +28,11 @@ void CliHost::PumpEvents() {
     }
     if (m_progress != nullptr && m_job != nullptr) {
         const JobCounters& counts = m_job->state().counters;
-        m_progress->update(counts.mp3Files + counts.m3uPlaylists + counts.plsPlaylists,
-                           escapeForLine(m_job->currentDirectory()));
+        std::uint32_t files = counts.mp3Files + counts.m3uPlaylists + counts.plsPlaylists;
+        for (const std::uint32_t audioFiles : counts.otherAudioFiles) {
+            files += audioFiles;
+        }
+        m_progress->update(files, escapeForLine(m_job->currentDirectory()));
     }
 }
 
@@ -52,7 +56,7 @@ void CliHost::AddRow(const ResultRow& row) {
         m_progress->erase();
     }
     m_out << row.id3v1Mark << '\t' << row.id3v2Mark << '\t';
-    if (m_allTags) {
+    if (!row.tagKinds.empty()) {
         m_out << row.tagKinds << '\t';
     }
     if (m_nullRecords) {

@@ -45,6 +45,7 @@ public:
     void EndProgram() override {}
     bool StaysOnOneFileSystem() override { return m_oneFileSystem; }
     bool RemovesEveryTag() override { return m_allTags; }
+    FormatSet SelectedFormats() override { return m_formats; }
     MessageStyle Wording() override { return MessageStyle::words; }
 
 private:
@@ -56,6 +57,7 @@ private:
     bool m_nullRecords;
     bool m_oneFileSystem;
     bool m_allTags;
+    FormatSet m_formats;
     std::string m_startCaption = "开始(&G)";
     std::ostream& m_out;
     std::ostream& m_err;

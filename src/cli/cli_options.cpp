@@ -1,6 +1,10 @@
 #include "cli_options.h"
 
+#include "engine/ascii_case.h"
+
 #include <map>
+#include <optional>
+#include <sstream>
 
 namespace tagsnip::cli {
 
@@ -15,6 +19,11 @@ const char* const cliUsageText =
     "  -t2         remove ID3v2 tags\n"
     "  -a, --all-tags  remove every tag block (stacked and appended ID3v2, APE, Lyrics3,\n"
     "              extended ID3v1) in one pass; implies -t1 and -t2\n"
+    "  --formats LIST\n"
+    "              take the files of these audio formats, comma-separated: mp3, flac,\n"
+    "              ogg (.ogg .oga .opus), aac (ADTS .aac), wav, aiff (.aif .aiff), or\n"
+    "              all; default mp3. The format's own metadata always stays, and a\n"
+    "              block goes only where the stream's own structure proves the cut\n"
     "  -i          ignore file attributes (also work on read-only files)\n"
     "  -l          list modified files only\n"
     "  -m          clean M3U playlists (\"#\" lines)\n"
@@ -34,10 +43,12 @@ const char* const cliUsageText =
     "Each listed file is one line on standard output: the ID3v1 mark, a TAB, the ID3v2\n"
     "mark, a TAB and the full path (X found, - absent, ? not examined). The last line is\n"
     "\"total mp3=N id3v1=N id3v2=N m3u=N pls=N\". Errors go to standard error.\n"
-    "With -a a third TAB-ended field before the path names the other kinds found\n"
+    "With -a, or a format other than mp3 selected, a third TAB-ended field before\n"
+    "the path names the other kinds found\n"
     "(id3v2 for a stacked second one, id3v1, id3v1ext, ape, lyrics3, id3v2end; \"-\" none,\n"
     "\"?\" not examined), and the total adds \" +KIND=N\" for each, in that order: the\n"
-    "number of files whose row lists it.\n"
+    "number of files whose row lists it. Each format selected other than mp3 then\n"
+    "adds \" +FORMAT=N\", in the order above: the number of its files met.\n"
     "--restore lists each file it put back in the same form (X: that tag was put back)\n"
     "and ends with \"total restored=N already=N not-restored=N\".\n"
     "In paths and errors a backslash is written \\\\, TAB \\t, line feed \\n, carriage\n"
@@ -57,6 +68,24 @@ struct ParseState {
     bool restoring = false;
     std::string restore;
 };
+
+// The formats a comma-separated list names; "all" stands for every one. Returns the first name
+// that is none of them.
+std::optional<std::string> parseFormats(const std::string& list, FormatSet& formats) {
+    formats = FormatSet{};
+    std::istringstream items(list + ',');
+    for (std::string item; std::getline(items, item, ',');) {
+        const std::string name = lowerAscii(item);
+        if (name == "all") {
+            formats = FormatSet::all();
+        } else if (const auto format = audioFormatNamed(name)) {
+            formats.add(*format);
+        } else {
+            return item;
+        }
+    }
+    return std::nullopt;
+}
 
 CliCommand finish(ParseState& state) {
     if (state.restoring) {
@@ -109,6 +138,15 @@ CliCommand parseCliArguments(const std::vector<std::string>& arguments) {
             request.allTags = true;
             request.switches.remove1 = true;
             request.switches.remove2 = true;
+            state.runOption = true;
+        } else if (argument == "--formats") {
+            if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
+                return UsageError{"option '--formats' needs a list of formats"};
+            }
+            if (const auto unknown = parseFormats(arguments[++i], request.formats)) {
+                return UsageError{"unknown format '" + *unknown +
+                                  "' in --formats (mp3, flac, ogg, aac, wav, aiff or all)"};
+            }
             state.runOption = true;
         } else if (const auto found = switchOptions.find(argument); found != switchOptions.end()) {
             request.switches.*(found->second) = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/audio_format.h"
 #include "engine/switch_states.h"
 
 #include <string>
@@ -19,6 +20,8 @@ struct RunRequest {
     // Every tag block a file carries goes, not only the ID3v1 trailer and one ID3v2 tag; the
     // switches remove1 and remove2 are on with it.
     bool allTags = false;
+    // The audio formats whose files the run takes.
+    FormatSet formats = FormatSet::only(AudioFormat::mp3);
     // Where the bytes the run removes are kept for --restore; "" keeps nothing.
     std::string keepDirectory;
 };

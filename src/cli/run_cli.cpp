@@ -20,14 +20,21 @@
 namespace tagsnip::cli {
 namespace {
 
-// With every tag kind removed, each kind a row can list adds the number of files listing it.
+// When rows list the tag kinds, each kind adds the number of files listing it; then each
+// format selected beside MP3 adds the number of its files met.
 void writeTotal(std::ostream& out, const JobCounters& counts, const RunRequest& request) {
     out << "total mp3=" << counts.mp3Files << " id3v1=" << counts.id3v1Tags
         << " id3v2=" << counts.id3v2Tags << " m3u=" << counts.m3uPlaylists
         << " pls=" << counts.plsPlaylists;
-    if (request.allTags) {
+    if (request.allTags || request.formats.beyondMp3()) {
         for (std::size_t i = 0; i < tagKindCount; ++i) {
             out << " +" << tagKindName(static_cast<TagKind>(i)) << '=' << counts.extraKindFiles[i];
+        }
+    }
+    for (std::size_t i = 0; i < audioFormatCount; ++i) {
+        const auto format = static_cast<AudioFormat>(i);
+        if (format != AudioFormat::mp3 && request.formats.contains(format)) {
+            out << " +" << audioFormatName(format) << '=' << counts.otherAudioFiles[i];
         }
     }
     out << (request.nullRecords ? '\0' : '\n');

@@ -101,7 +101,7 @@ void DirectoryWalk::walkLevel(Level& level) {
     level.walked.assign(level.entries.size(), false);
     removeLeftovers(level);
 
-    if (!mp3Pass(level)) {
+    if (!audioPass(level)) {
         return;
     }
     if (m_options.cleanM3U() && !playlistPass(level, PlaylistKind::m3u)) {
@@ -140,12 +140,21 @@ bool DirectoryWalk::filePass(Level& level, Matches matches, Work work) {
     return true;
 }
 
-bool DirectoryWalk::mp3Pass(Level& level) {
-    const auto isMp3 = [](std::string_view name) { return hasExtension(name, "mp3"); };
-    return filePass(level, isMp3, [&](const FileLocation& file, const FileStatus& status) {
-        countFile(m_state.counters.mp3Files, CountLabel::filesfound);
+bool DirectoryWalk::audioPass(Level& level) {
+    const FormatSet formats = m_options.formats();
+    const auto isSelected = [formats](std::string_view name) {
+        const auto format = audioFormatOfFile(name);
+        return format && formats.contains(*format);
+    };
+    return filePass(level, isSelected, [&](const FileLocation& file, const FileStatus& status) {
+        const AudioFormat format = *audioFormatOfFile(file.name);
+        if (format == AudioFormat::mp3) {
+            countFile(m_state.counters.mp3Files, CountLabel::filesfound);
+        } else {
+            ++m_state.counters.otherAudioFiles[static_cast<std::size_t>(format)];
+        }
         if (status.size >= id3v1TrailerSize) {
-            workOnMp3(file, status);
+            workOnAudio(file, status, format);
         }
     });
 }
@@ -277,13 +286,14 @@ void DirectoryWalk::countFile(std::uint32_t& count, CountLabel label) {
     m_host.PumpEvents();
 }
 
-void DirectoryWalk::workOnMp3(const FileLocation& file, const FileStatus& status) {
+void DirectoryWalk::workOnAudio(const FileLocation& file, const FileStatus& status,
+                                AudioFormat format) {
     // Special files count as system files: never opened, whatever the switches say.
     const bool special = status.kind != EntryKind::regular;
     const bool readOnly = isReadOnly(status.mode);
     FileResult result;
     if (!special && (m_options.ignoreattributes() || !readOnly)) {
-        result = m_id3Work.checkID3(file, readOnly);
+        result = m_id3Work.checkID3(file, readOnly, format);
     }
     countAndReport(result);
     if (!listingAdmitsMp3(result)) {
@@ -327,7 +337,7 @@ bool DirectoryWalk::listingAdmitsMp3(const FileResult& result) {
 }
 
 std::string DirectoryWalk::tagKindsField(const FileResult& result) {
-    if (!m_options.allTags()) {
+    if (!m_options.listsTagKinds()) {
         return {};
     }
     return result.layout ? extraTagKinds(*result.layout) : "?";
@@ -352,7 +362,8 @@ void DirectoryWalk::workOnPlaylist(const FileLocation& file, const FileStatus& s
         m_host.ShowError(outcome.error);
     }
     if (!m_options.modonly() || outcome.modified) {
-        addRow({file.name, "-", "-", file.path, m_options.allTags() ? "-" : "", outcome.modified});
+        addRow({file.name, "-", "-", file.path, m_options.listsTagKinds() ? "-" : "",
+                outcome.modified});
         m_host.ExpandForRows();
     }
 }

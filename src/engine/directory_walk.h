@@ -15,7 +15,8 @@
 
 namespace tagsnip {
 
-// The depth-first walk of a run: in each directory its MP3 files, then its M3U playlists, then
+// The depth-first walk of a run: in each directory its MP3 files (and those of the other
+// audio formats selected), then its M3U playlists, then
 // its PLS playlists, then its subdirectories. Every directory is held open while it is worked
 // on and every entry is reached through that descriptor by its own name, so that a directory
 // or file swapped for a link midway can never lead the walk or the work out of the tree, and
@@ -39,7 +40,8 @@ private:
     // Each returns false when a stop request ended this level of the walk.
     template <typename Matches, typename Work>
     bool filePass(Level& level, Matches matches, Work work);
-    bool mp3Pass(Level& level);
+    // The files of the selected audio formats, MP3 alone unless the host selects others.
+    bool audioPass(Level& level);
     bool playlistPass(Level& level, PlaylistKind kind);
     void subdirectoryPass(Level& level);
 
@@ -51,7 +53,7 @@ private:
     void regain(Level& parent, const Level& child);
     void removeLeftovers(const Level& level);
     bool statusForWork(Level& level, const std::string& name, FileStatus& status);
-    void workOnMp3(const FileLocation& file, const FileStatus& status);
+    void workOnAudio(const FileLocation& file, const FileStatus& status, AudioFormat format);
     void workOnPlaylist(const FileLocation& file, const FileStatus& status, PlaylistKind kind);
     void countAndReport(const FileResult& result);
     bool listingAdmitsMp3(const FileResult& result);

@@ -3,6 +3,7 @@
 #include "file_byte_source.h"
 #include "id3_header.h"
 #include "messages.h"
+#include "tag_removal.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +21,16 @@ std::error_code inUseWhenLeased(std::error_code error) {
         return EngineError::inUse;
     }
     return error;
+}
+
+// What a failed removal names as not removed.
+const char* removalLabel(const TagLayout& removal, const RemovalRequest& request) {
+    const bool atStart = removal.keepBegin > 0;
+    const bool atEnd = removal.blocks.back().end > removal.keepBegin;
+    if (request.allTags || (atStart && atEnd)) {
+        return allTagsLabel;
+    }
+    return atStart ? "ID3v2" : "ID3v1";
 }
 
 }  // namespace
@@ -73,7 +84,7 @@ Id3Work::Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state, Removal
 
 Id3Work::~Id3Work() = default;
 
-FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
+FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly, AudioFormat format) {
     FileResult result;
     OpenFile file{location, readOnly, result, FileHandle(m_fileSystem), {}};
     const auto open = [&] {
@@ -92,11 +103,16 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
         reportError(file, couldNotOpenText(file.path(), error, m_options.wording()));
         return result;
     }
-    if (m_options.allTags() || m_options.remove1() || m_options.remove2()) {
+    const RemovalRequest request{m_options.allTags(), m_options.remove1(), m_options.remove2()};
+    if (request.any()) {
         takeLeaseBeforeReading(file);
     }
-    if (m_options.allTags()) {
-        removeEveryTag(file);
+    if (request.allTags || format != AudioFormat::mp3) {
+        removeTagBlocks(file, format, request);
+        return result;
+    }
+    FileByteSource source(m_fileSystem, file.fd());
+    if (m_options.listsTagKinds() && !findLayout(file, source)) {
         return result;
     }
     std::uint64_t contentEnd = file.status.size;
@@ -114,31 +130,50 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     return result;
 }
 
-// The whole layout is known before anything changes, so that a block that contradicts the file
-// leaves all of it alone.
-void Id3Work::removeEveryTag(OpenFile& file) {
+// Returns false after reporting a failed read.
+bool Id3Work::findLayout(OpenFile& file, ByteSource& source) {
     TagLayout& layout = file.result.layout.emplace();
-    FileByteSource source(m_fileSystem, file.fd());
     if (const std::error_code error = findTagBlocks(source, file.status.size, layout)) {
         reportIoError(file, error);
-        return;
+        return false;
     }
     file.result.id3v1 = layout.count(TagKind::id3v1) > 0 ? TagState::found : TagState::absent;
     file.result.id3v2 = layout.count(TagKind::id3v2) > 0 ? TagState::found : TagState::absent;
+    return true;
+}
+
+// The whole layout is known before anything changes, so that a block that contradicts the file
+// leaves all of it alone; and a block goes only where the container proves that what stays is
+// its whole stream, so that a false match never takes audio with it.
+void Id3Work::removeTagBlocks(OpenFile& file, AudioFormat format, const RemovalRequest& request) {
+    FileByteSource source(m_fileSystem, file.fd());
+    if (!findLayout(file, source) || !request.any()) {
+        return;
+    }
+    const TagLayout& layout = *file.result.layout;
     if (layout.problem) {
         reportError(file, tagProblemFileText(file.path(), *layout.problem));
         return;
     }
-    if (layout.keepBegin == 0 && layout.keepEnd == file.status.size) {
+    TagLayout removal = blocksToRemove(layout, file.status.size, request);
+    if (removal.blocks.empty()) {
+        return;
+    }
+    if (const std::error_code error = proveCuts(source, format, layout, removal)) {
+        reportIoError(file, error);
+        return;
+    }
+    if (removal.problem) {
+        reportError(file, tagProblemFileText(file.path(), *removal.problem));
         return;
     }
     file.result.modified = true;
-    file.trailerTag = allTagsLabel;
-    if (layout.keepBegin > 0) {
-        (void)replaceWith(file, layout.keepBegin, layout.keepEnd, allTagsLabel);
+    file.trailerTag = removalLabel(removal, request);
+    if (removal.keepBegin > 0) {
+        (void)replaceWith(file, removal.keepBegin, removal.keepEnd, file.trailerTag);
         return;
     }
-    cutTrailer(file, layout.keepEnd);
+    cutTrailer(file, removal.keepEnd);
 }
 
 // Returns false after reporting an error that ends the work on this file.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "atomic_replacement.h"
+#include "audio_format.h"
+#include "byte_source.h"
 #include "file_result.h"
 #include "file_system.h"
 #include "job_host.h"
@@ -8,6 +10,7 @@
 #include "removal_recorder.h"
 #include "replacement_batch.h"
 #include "run_state.h"
+#include "tag_removal.h"
 #include "temporary_names.h"
 
 #include <cstdint>
@@ -20,15 +23,17 @@
 namespace tagsnip {
 
 // Examines one MP3 file for an ID3v1 trailer and an ID3v2 header, counts them, and removes the
-// ones the switches ask for. A trailer alone is cut off in place; an ID3v2 removal writes the
-// rest of the file (without the trailer, when that goes too) to a new file that replaces the
-// old one atomically. A read-only file is never made writable: it is always replaced, the new
-// file carrying its mode from the start. A file another program has open for writing is left
-// alone. With every tag kind to go, all blocks at the start and at the end are removed in one
-// change: a replacement, or a cut when only blocks at the end go. With a recorder, what a change
-// removes is kept first, and made durable before the change is; a file whose removed bytes
-// cannot be kept is left unchanged. A replacement then copies what stays from the read that
-// keeps the rest, and a cut waits for the commit that makes its kept bytes durable.
+// ones the switches ask for. Files of the other audio formats, and MP3 files with every tag kind
+// to go, have every block found first and lose only those whose cut their container proves. A
+// trailer alone is cut off in place; an ID3v2 removal writes the rest of the file (without the
+// trailer, when that goes too) to a new file that replaces the old one atomically. A read-only file
+// is never made writable: it is always replaced, the new file carrying its mode from the start. A
+// file another program has open for writing is left alone. With every tag kind to go, all blocks at
+// the start and at the end are removed in one change: a replacement, or a cut when only blocks at
+// the end go. With a recorder, what a change removes is kept first, and made durable before the
+// change is; a file whose removed bytes cannot be kept is left unchanged. A replacement then copies
+// what stays from the read that keeps the rest, and a cut waits for the commit that makes its kept
+// bytes durable.
 class Id3Work {
 public:
     Id3Work(JobHost& host, FileSystem& fileSystem, RunState& state,
@@ -37,7 +42,8 @@ public:
     Id3Work(const Id3Work&) = delete;
     Id3Work& operator=(const Id3Work&) = delete;
 
-    [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly);
+    [[nodiscard]] FileResult checkID3(const FileLocation& file, bool readOnly,
+                                      AudioFormat format = AudioFormat::mp3);
 
     // Makes the queued replacements durable and puts them in place, and makes every change made
     // so far last a crash; errors surface here.
@@ -53,7 +59,8 @@ private:
     Removal testId3v2(OpenFile& file, std::uint64_t contentEnd);
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
-    void removeEveryTag(OpenFile& file);
+    bool findLayout(OpenFile& file, ByteSource& source);
+    void removeTagBlocks(OpenFile& file, AudioFormat format, const RemovalRequest& request);
     void takeLeaseBeforeReading(OpenFile& file);
     bool claim(OpenFile& file);
     void cutTrailer(OpenFile& file, std::uint64_t contentEnd);

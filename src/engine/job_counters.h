@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio_format.h"
 #include "tag_blocks.h"
 
 #include <array>
@@ -9,6 +10,8 @@ namespace tagsnip {
 
 struct JobCounters {
     std::uint32_t mp3Files = 0;
+    // The files met of each other format selected; MP3 files are counted in mp3Files.
+    std::array<std::uint32_t, audioFormatCount> otherAudioFiles{};
     std::uint32_t id3v1Tags = 0;
     std::uint32_t id3v2Tags = 0;
     std::uint32_t m3uPlaylists = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio_format.h"
 #include "message_style.h"
 #include "result_row.h"
 #include "switch_states.h"
@@ -49,6 +50,8 @@ public:
     // Lyrics3, extended ID3v1), not only an ID3v1 trailer and one ID3v2 tag per run; the window
     // has no such switch.
     virtual bool RemovesEveryTag() { return false; }
+    // The audio formats whose files a folder's first pass takes; the window takes MP3 files only.
+    virtual FormatSet SelectedFormats() { return FormatSet::only(AudioFormat::mp3); }
     // How messages word their causes; the window keeps the system's own texts.
     virtual MessageStyle Wording() { return MessageStyle::system; }
 };

@@ -24,6 +24,9 @@ public:
     bool oneFileSystem() const { return m_host.StaysOnOneFileSystem(); }
     bool allTags() const { return m_host.RemovesEveryTag(); }
     MessageStyle wording() const { return m_host.Wording(); }
+    FormatSet formats() const { return m_host.SelectedFormats(); }
+    // Rows name the tag kinds found beside the two marks, and the total counts them.
+    bool listsTagKinds() const { return allTags() || formats().beyondMp3(); }
 
 private:
     JobHost& m_host;

@@ -35,6 +35,12 @@ std::string styledRefusalText(const std::string& path, const AtomicReplacement::
     return refusalText(path, failure);
 }
 
+const char* streamName(AudioFormat format) {
+    static constexpr const char* names[audioFormatCount] = {"MPEG audio", "FLAC", "Ogg",
+                                                            "AAC",        "WAV",  "AIFF"};
+    return names[static_cast<std::size_t>(format)];
+}
+
 }  // namespace
 
 std::string ioErrorText(std::error_code error) {
@@ -105,9 +111,14 @@ std::string tagProblemText(const TagProblem& problem) {
         "tag reaches into the ID3v2 tag at the start",
         "tag does not begin where its size says",
         "tag has no beginning within the longest text allowed",
+        "tag does not end where the %s stream begins",
+        "tag does not begin where the %s stream ends",
     };
-    return std::string(kinds[static_cast<std::size_t>(problem.kind)]) + " " +
-           faults[static_cast<std::size_t>(problem.fault)];
+    std::string fault = faults[static_cast<std::size_t>(problem.fault)];
+    if (const auto at = fault.find("%s"); at != std::string::npos) {
+        fault.replace(at, 2, streamName(problem.format));
+    }
+    return std::string(kinds[static_cast<std::size_t>(problem.kind)]) + " " + fault;
 }
 
 // The two faults a run without every tag kind reports too are told in its words.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio_format.h"
 #include "byte_source.h"
 
 #include <array>
@@ -42,6 +43,9 @@ enum class TagFault : std::uint8_t {
     startMissing,
     // Lyrics3 v1 carries no size: no "LYRICSBEGIN" within the longest text it may hold.
     beginNotFound,
+    // Removing the block would leave a file whose stream does not begin, or end, at the cut.
+    streamStartUnproven,
+    streamEndUnproven,
 };
 
 struct TagProblem {
@@ -49,6 +53,8 @@ struct TagProblem {
     TagFault fault;
     // Where the block's marker stands.
     std::uint64_t offset;
+    // The container whose stream a cut was not proven for.
+    AudioFormat format = AudioFormat::mp3;
 };
 
 // One block recognised in a file: [begin, end). A stacked ID3v2 tag begins where the tag in
