@@ -13,9 +13,14 @@ _tagsnip_cli() {
     --keep-removed | --restore) compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return ;;
+    --formats)
+        local known=${cur%"${cur##*,}"}
+        mapfile -t COMPREPLY < <(compgen -P "$known" -W "mp3 flac ogg aac wav aiff all" -- "${cur##*,}")
+        compopt -o nospace 2>/dev/null
+        return ;;
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -a --all-tags -i -l -m -p -x --one-file-system -0 --null --keep-removed --restore -h --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-s -t1 -t2 -a --all-tags --formats -i -l -m -p -x --one-file-system -0 --null --keep-removed --restore -h --help --version --' -- "$cur")
         return
     fi
     compopt -o filenames 2>/dev/null
