@@ -68,10 +68,31 @@ TEST(ParseCliArguments, AllTagsImpliesBothRemovals) {
     }
 }
 
+TEST(ParseCliArguments, FormatsListNamesTheFormatsTaken) {
+    const auto mp3 = FormatSet::only(AudioFormat::mp3);
+    FormatSet flacAndOgg = FormatSet::only(AudioFormat::flac);
+    flacAndOgg.add(AudioFormat::ogg);
+    const std::vector<std::pair<std::vector<std::string>, FormatSet>> rows = {
+        {{"/m"}, mp3},
+        {{"--formats", "mp3", "/m"}, mp3},
+        {{"--formats", "ogg,FLAC,ogg", "/m"}, flacAndOgg},
+        {{"/m", "--formats", "flac,all"}, FormatSet::all()},
+    };
+    for (const auto& [arguments, formats] : rows) {
+        const auto command = parseCliArguments(arguments);
+        const auto* request = std::get_if<RunRequest>(&command);
+        ASSERT_NE(request, nullptr) << testing::PrintToString(arguments);
+        EXPECT_TRUE(request->formats == formats) << testing::PrintToString(arguments);
+    }
+    EXPECT_EQ(std::get<UsageError>(parseCliArguments({"--formats", "flac,mp4", "/m"})).message,
+              "unknown format 'mp4' in --formats (mp3, flac, ogg, aac, wav, aiff or all)");
+}
+
 TEST(ParseCliArguments, BadUsageIsAnError) {
     const std::vector<std::vector<std::string>> badUsages = {
         {},           {"-y", "/m"},    {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"},
-        {"-A", "/m"}, {"--all", "/m"}, {"-a"}};
+        {"-A", "/m"}, {"--all", "/m"}, {"-a"}, {"/m", "--formats"}, {"--formats", "", "/m"},
+        {"--formats", "mp3,", "/m"}, {"--formats", "m4a", "/m"}, {"--restore", "/k/r", "--formats", "all"}};
     for (const auto& arguments : badUsages) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(parseCliArguments(arguments)))
             << testing::PrintToString(arguments);
