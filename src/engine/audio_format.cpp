@@ -1,19 +1,18 @@
 #include "audio_format.h"
 
 #include "ascii_case.h"
-#include "directory_walk.h"
 
 #include <array>
+#include <utility>
 
 namespace tagsnip {
+
 namespace {
 
-struct Extension {
-    const char* text;
-    AudioFormat format;
-};
+constexpr std::array<const char*, audioFormatCount> names = {"mp3", "flac", "ogg",
+                                                             "aac", "wav",  "aiff"};
 
-constexpr std::array<Extension, 9> extensions{{
+constexpr std::array<std::pair<std::string_view, AudioFormat>, 9> extensions = {{
     {"mp3", AudioFormat::mp3},
     {"flac", AudioFormat::flac},
     {"ogg", AudioFormat::ogg},
@@ -28,25 +27,28 @@ constexpr std::array<Extension, 9> extensions{{
 }  // namespace
 
 const char* audioFormatName(AudioFormat format) {
-    static constexpr const char* names[audioFormatCount] = {"mp3", "flac", "ogg",
-                                                            "aac", "wav",  "aiff"};
     return names[static_cast<std::size_t>(format)];
 }
 
 std::optional<AudioFormat> audioFormatNamed(std::string_view name) {
-    for (std::size_t i = 0; i < audioFormatCount; ++i) {
-        const auto format = static_cast<AudioFormat>(i);
-        if (name == audioFormatName(format)) {
-            return format;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (name == names[i]) {
+            return static_cast<AudioFormat>(i);
         }
     }
     return std::nullopt;
 }
 
+// Like the walk's extension test: what follows the last dot, so that ".mp3" alone counts too.
 std::optional<AudioFormat> audioFormatOfFile(std::string_view fileName) {
-    for (const Extension& extension : extensions) {
-        if (hasExtension(fileName, extension.text)) {
-            return extension.format;
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view extension = fileName.substr(dot + 1);
+    for (const auto& [known, format] : extensions) {
+        if (equalIgnoringAsciiCase(extension, known)) {
+            return format;
         }
     }
     return std::nullopt;
