@@ -90,9 +90,20 @@ TEST(ParseCliArguments, FormatsListNamesTheFormatsTaken) {
 
 TEST(ParseCliArguments, BadUsageIsAnError) {
     const std::vector<std::vector<std::string>> badUsages = {
-        {},           {"-y", "/m"},    {"-S", "/m"}, {"/a", "/b"}, {"-s"}, {"-t3", "/m"},
-        {"-A", "/m"}, {"--all", "/m"}, {"-a"}, {"/m", "--formats"}, {"--formats", "", "/m"},
-        {"--formats", "mp3,", "/m"}, {"--formats", "m4a", "/m"}, {"--restore", "/k/r", "--formats", "all"}};
+        {},
+        {"-y", "/m"},
+        {"-S", "/m"},
+        {"/a", "/b"},
+        {"-s"},
+        {"-t3", "/m"},
+        {"-A", "/m"},
+        {"--all", "/m"},
+        {"-a"},
+        {"/m", "--formats"},
+        {"--formats", "", "/m"},
+        {"--formats", "mp3,", "/m"},
+        {"--formats", "m4a", "/m"},
+        {"--restore", "/k/r", "--formats", "all"}};
     for (const auto& arguments : badUsages) {
         EXPECT_TRUE(std::holds_alternative<UsageError>(parseCliArguments(arguments)))
             << testing::PrintToString(arguments);
