@@ -23,16 +23,6 @@ std::error_code inUseWhenLeased(std::error_code error) {
     return error;
 }
 
-// What a failed removal names as not removed.
-const char* removalLabel(const TagLayout& removal, const RemovalRequest& request) {
-    const bool atStart = removal.keepBegin > 0;
-    const bool atEnd = removal.blocks.back().end > removal.keepBegin;
-    if (request.allTags || (atStart && atEnd)) {
-        return allTagsLabel;
-    }
-    return atStart ? "ID3v2" : "ID3v1";
-}
-
 }  // namespace
 
 // The file is opened for reading only: most files are only looked at, and one that is changed

@@ -1,5 +1,6 @@
 #include "tag_removal.h"
 
+#include "messages.h"
 #include "stream_bounds.h"
 
 namespace tagsnip {
@@ -33,6 +34,15 @@ TagLayout blocksToRemove(const TagLayout& found, std::uint64_t size,
         }
     }
     return removal;
+}
+
+const char* removalLabel(const TagLayout& removal, const RemovalRequest& request) {
+    const bool atStart = removal.keepBegin > 0;
+    const bool atEnd = !removal.blocks.empty() && removal.blocks.back().end > removal.keepBegin;
+    if (request.allTags || (atStart && atEnd)) {
+        return allTagsLabel;
+    }
+    return atStart ? "ID3v2" : "ID3v1";
 }
 
 std::error_code proveCuts(ByteSource& source, AudioFormat format, const TagLayout& found,

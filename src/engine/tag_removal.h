@@ -22,8 +22,10 @@ struct RemovalRequest {
 // otherwise the ID3v2 tags at the start for remove2 and the ID3v1 trailer with its extended
 // block for remove1. A block stays when one that stays stands between it and the end, so that
 // what goes is always a run of blocks from either end.
-TagLayout blocksToRemove(const TagLayout& found, std::uint64_t size,
-                         const RemovalRequest& request);
+TagLayout blocksToRemove(const TagLayout& found, std::uint64_t size, const RemovalRequest& request);
+
+// What a failed removal names as not removed: "ID3v2", "ID3v1", or every tag.
+const char* removalLabel(const TagLayout& removal, const RemovalRequest& request);
 
 // Asks the container whether its stream begins where the blocks at the start that go end, and
 // ends where the blocks at the end that go begin; an unproven cut becomes the problem of
