@@ -8,7 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     clang-format
     acl attr strace
-    lame
+    lame flac vorbis-tools opus-tools sox ffmpeg
     dosfstools fusefat exfatprogs exfat-fuse
     libxxhash-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -14,7 +14,7 @@ parallel=()
 if [ "${FUZZ_JOBS:-1}" -gt 1 ]; then
     parallel=(-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS")
 fi
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_tag_blocks fuzz_m3u_cleaning fuzz_pls_cleaning fuzz_manifest}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_id3_work fuzz_tag_blocks fuzz_stream_bounds fuzz_m3u_cleaning fuzz_pls_cleaning fuzz_manifest}"
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     echo "usage: $0 [SECONDS_PER_TARGET >= 1]" >&2
     exit 2
@@ -54,6 +54,25 @@ seed_corpus() {
         { printf '\xff\xfbaudioTAG+'; head -c 223 /dev/zero; printf 'TAG'; head -c 125 /dev/zero;
           printf 'LYRICSBEGINwordsLYRICSEND'; } >"$dir/extended-lyrics1"
         { printf '\xff\xfbaudioID3\x04\x00\x10\x00\x00\x00\x02ab3DI\x04\x00\x10\x00\x00\x00\x02'; } >"$dir/appended" ;;
+    fuzz_stream_bounds)
+        # Control bytes (flags, begin, end: the whole input), then a bare MPEG frame header and,
+        # where the encoders are installed, a short real stream of each container, at offset 0
+        # and right under 2^64.
+        printf '\x00\x00\x00\x00\x00\xff\xfb\x90\x64' >"$dir/mpeg-header"
+        if command -v sox flac oggenc opusenc ffmpeg >/dev/null; then
+            local wav=$work/seed.wav stream
+            sox -n -r 8000 -c 1 -b 16 "$wav" synth 0.3 sine 440
+            flac -s -f -o "$work/seed.flac" "$wav"
+            flac -s -f --ogg -o "$work/seed.oga" "$wav"
+            oggenc -Q -o "$work/seed.ogg" "$wav"
+            opusenc --quiet "$wav" "$work/seed.opus"
+            ffmpeg -nostdin -v error -y -i "$wav" -c:a aac -f adts "$work/seed.aac"
+            sox "$wav" "$work/seed.aiff"
+            for stream in "$wav" "$work"/seed.{flac,oga,ogg,opus,aac,aiff}; do
+                { printf '\x00\x00\x00\x00\x00'; cat "$stream"; } >"$dir/${stream##*/}"
+                { printf '\x01\x00\x00\x00\x00'; cat "$stream"; } >"$dir/high-${stream##*/}"
+            done
+        fi ;;
     fuzz_m3u_cleaning)
         printf '#EXTM3U\r\n#EXTINF:123,Artist - Title\r\nmusic/a.mp3\r\n\r\nb#c.mp3\n' >"$dir/ext"
         printf '\xef\xbb\xbf#EXTM3U\ra.mp3\rb.mp3' >"$dir/bom-cr" ;;
