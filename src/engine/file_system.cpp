@@ -148,6 +148,15 @@ std::error_code adopt(int opened, EntryKind wanted, int& fd, FileStatus& status)
 
 constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
+// O_NONBLOCK and O_NOCTTY: should a FIFO or a terminal have replaced the file since it was looked
+// at, the open must neither wait for a writer nor take a controlling terminal; they have no effect
+// on a regular file.
+int openFileAt(int directory, const std::string& name, bool writable) {
+    const int flags =
+        (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    return openat(directory, name.c_str(), flags);
+}
+
 // openat2 confines the lookup to the parent even should the name somehow hold more than one
 // component; kernels before 5.6 lack it and get openat with O_NOFOLLOW.
 int openBeneath(int parent, const std::string& name) {
@@ -426,12 +435,26 @@ std::error_code FileSystem::statusAt(int directory, const std::string& name, Fil
 
 std::error_code FileSystem::openAt(int directory, const std::string& name, bool writable, int& fd,
                                    FileStatus& status) {
-    // O_NONBLOCK and O_NOCTTY: should a FIFO or a terminal have replaced the file since it was
-    // looked at, the open must neither wait for a writer nor take a controlling terminal; they
-    // have no effect on a regular file.
-    const int flags =
-        (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    return adopt(openat(directory, name.c_str(), flags), EntryKind::regular, fd, status);
+    return adopt(openFileAt(directory, name, writable), EntryKind::regular, fd, status);
+}
+
+std::error_code FileSystem::openLeasedAt(int directory, const std::string& name, int& fd,
+                                         FileStatus& status, std::error_code& leaseError) {
+    fd = openFileAt(directory, name, false);
+    if (fd < 0) {
+        return lastError();
+    }
+    // A special file refuses the lease; the status after it tells the kind all the same.
+    leaseError = takeLease(fd, LeaseKind::read);
+    std::error_code error = statusOf(fd, status);
+    if (!error && status.kind != EntryKind::regular) {
+        error = std::make_error_code(std::errc::invalid_argument);
+    }
+    if (error) {
+        close(fd);
+        fd = -1;
+    }
+    return error;
 }
 
 std::error_code FileSystem::statusOf(int fd, FileStatus& status) {

@@ -109,6 +109,10 @@ public:
     // refused.
     virtual std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
                                    FileStatus& status);
+    // openAt for reading with a read lease taken before the status, so that one status tells
+    // both what was opened and what the lease guards; leaseError is what takeLease answered.
+    virtual std::error_code openLeasedAt(int directory, const std::string& name, int& fd,
+                                         FileStatus& status, std::error_code& leaseError);
     virtual std::error_code statusOf(int fd, FileStatus& status);
     // Reads up to length bytes at offset; got < length only at the end of the file.
     virtual std::error_code readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,

@@ -43,6 +43,12 @@ struct Id3Work::OpenFile {
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
+    // Being refused a lease matters only once a change is due.
+    void noteLease(std::error_code error) {
+        lease = error == std::errc::resource_unavailable_try_again ? Lease::refused
+                : error                                            ? Lease::unavailable
+                                                                   : Lease::held;
+    }
 };
 
 // A trailer cut that waits for the commit: what the cut needs of its file once the walk has
@@ -76,9 +82,13 @@ Id3Work::~Id3Work() = default;
 FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     FileResult result;
     OpenFile file{location, readOnly, result, FileHandle(m_fileSystem), {}};
+    const bool changes = m_options.allTags() || m_options.remove1() || m_options.remove2();
+    std::error_code leaseError;
     const auto open = [&] {
-        return m_fileSystem.openAt(location.directoryFd, location.name, false, file.handle.fd,
-                                   file.status);
+        return changes ? m_fileSystem.openLeasedAt(location.directoryFd, location.name,
+                                                   file.handle.fd, file.status, leaseError)
+                       : m_fileSystem.openAt(location.directoryFd, location.name, false,
+                                             file.handle.fd, file.status);
     };
     std::error_code error = open();
     if (error) {
@@ -92,8 +102,8 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
         reportError(file, couldNotOpenText(file.path(), error, m_options.wording()));
         return result;
     }
-    if (m_options.allTags() || m_options.remove1() || m_options.remove2()) {
-        takeLeaseBeforeReading(file);
+    if (changes) {
+        file.noteLease(leaseError);
     }
     if (m_options.allTags()) {
         removeEveryTag(file);
@@ -215,20 +225,14 @@ Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* heade
 }
 
 // A read lease can be had only while nobody has the file open for writing, and keeps it so
-// until we let go. It is taken before the tags are read, so that what they say about the file
-// still holds when it is changed; a write that came before it is in what is read, and the
-// status is taken anew. Being refused one matters only once a change is due.
+// until we let go. It is taken before the tags are read (at the open, where a change may be
+// due), so that what they say about the file still holds when it is changed; a write that came
+// before it is in what is read, and the status is taken anew.
 void Id3Work::takeLeaseBeforeReading(OpenFile& file) {
-    const std::error_code error = m_fileSystem.takeLease(file.fd(), LeaseKind::read);
-    if (error == std::errc::resource_unavailable_try_again) {
-        file.lease = OpenFile::Lease::refused;
+    file.noteLease(m_fileSystem.takeLease(file.fd(), LeaseKind::read));
+    if (file.lease != OpenFile::Lease::held) {
         return;
     }
-    if (error) {
-        file.lease = OpenFile::Lease::unavailable;
-        return;
-    }
-    file.lease = OpenFile::Lease::held;
     FileStatus now;
     if (!m_fileSystem.statusOf(file.fd(), now)) {
         file.status = now;

@@ -49,6 +49,13 @@ public:
         return m_fault == Fault::open ? fail()
                                       : FileSystem::openAt(directory, name, writable, fd, status);
     }
+    std::error_code openLeasedAt(int directory, const std::string& name, int& fd,
+                                 FileStatus& status, std::error_code& leaseError) override {
+        ++openAttempts;
+        return m_fault == Fault::open
+                   ? fail()
+                   : FileSystem::openLeasedAt(directory, name, fd, status, leaseError);
+    }
     std::error_code createTemporary(int directory, const std::string& fallback, int& fd,
                                     bool& named) override {
         if (m_fault == Fault::createTemporary) {
