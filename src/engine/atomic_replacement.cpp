@@ -55,8 +55,14 @@ bool AtomicReplacement::create(Failure& failure) {
     if (!refuseLocked(failure)) {
         return false;
     }
+    // Made with the original's permissions where the umask allows, so that mostly no fchmod is
+    // needed; never without our own read and write, which the copy and the mark need. Never with
+    // set-id bits either: an fchown or a write would clear them again, and a mode wanted with
+    // them so always differs from the one made, and gets its fchmod after both.
+    const mode_t unnamedMode = (m_original.mode & 0777) | S_IRUSR | S_IWUSR;
     const std::error_code error = withFreeName([&] {
-        return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, m_fd, m_named);
+        return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, unnamedMode, m_fd,
+                                            m_named);
     });
     if (error) {
         return fail(failure, Stage::create, error);

@@ -490,10 +490,10 @@ std::error_code FileSystem::truncate(int fd, std::uint64_t length) {
     return resultOf(ftruncate(fd, static_cast<off_t>(length)));
 }
 
-std::error_code FileSystem::createTemporary(int directory, const std::string& fallbackName, int& fd,
-                                            bool& named) {
+std::error_code FileSystem::createTemporary(int directory, const std::string& fallbackName,
+                                            mode_t unnamedMode, int& fd, bool& named) {
     named = false;
-    fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, unnamedMode);
     if (fd >= 0) {
         // Named right before its rename, it must not pass for a leftover in another instance's
         // clean-up of the same folder meanwhile.

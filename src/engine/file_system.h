@@ -122,8 +122,10 @@ public:
     // A new, unnamed file in directory that nobody else can reach until linkTemporary names it.
     // Where the file system cannot make unnamed files, it is created exclusively as
     // fallbackName, locked so that a later run does not take it for a leftover while it is used.
-    virtual std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
-                                            bool& named);
+    // unnamedMode (less the umask) is the unnamed file's mode; a named one, which others could
+    // open meanwhile, is only ever ours.
+    virtual std::error_code createTemporary(int directory, const std::string& fallbackName,
+                                            mode_t unnamedMode, int& fd, bool& named);
     // Gives an unnamed temporary file the name name; fails with EEXIST when name exists.
     virtual std::error_code linkTemporary(int fd, int directory, const std::string& name);
     // Gives a temporary file the mark of this run (temporaryMarkName), or takes it away again,

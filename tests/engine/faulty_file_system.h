@@ -56,13 +56,13 @@ public:
                    ? fail()
                    : FileSystem::openLeasedAt(directory, name, fd, status, leaseError);
     }
-    std::error_code createTemporary(int directory, const std::string& fallback, int& fd,
-                                    bool& named) override {
+    std::error_code createTemporary(int directory, const std::string& fallback, mode_t unnamedMode,
+                                    int& fd, bool& named) override {
         if (m_fault == Fault::createTemporary) {
             return fail();
         }
         if (!namedTemporaries) {
-            return FileSystem::createTemporary(directory, fallback, fd, named);
+            return FileSystem::createTemporary(directory, fallback, unnamedMode, fd, named);
         }
         fd = ::openat(directory, fallback.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         named = fd >= 0;
