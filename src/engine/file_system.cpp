@@ -457,6 +457,18 @@ std::error_code FileSystem::openLeasedAt(int directory, const std::string& name,
     return error;
 }
 
+std::error_code FileSystem::openUncheckedAt(int directory, const std::string& name, bool writable,
+                                            int& fd) {
+    fd = openFileAt(directory, name, writable);
+    return fd >= 0 ? std::error_code{} : lastError();
+}
+
+std::error_code FileSystem::reopen(int fd, bool writable, int& copy) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    copy = ::open(procPath.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+    return copy >= 0 ? std::error_code{} : lastError();
+}
+
 std::error_code FileSystem::statusOf(int fd, FileStatus& status) {
     struct stat st {};
     if (fstat(fd, &st) != 0) {

@@ -113,6 +113,13 @@ public:
     // both what was opened and what the lease guards; leaseError is what takeLease answered.
     virtual std::error_code openLeasedAt(int directory, const std::string& name, int& fd,
                                          FileStatus& status, std::error_code& leaseError);
+    // openAt without the status, for a caller that compares the status of what it opened with
+    // the file it expects before it uses the descriptor.
+    virtual std::error_code openUncheckedAt(int directory, const std::string& name, bool writable,
+                                            int& fd);
+    // A new open of the file that fd refers to, whatever name it has now; fails where /proc is
+    // not to be had.
+    virtual std::error_code reopen(int fd, bool writable, int& copy);
     virtual std::error_code statusOf(int fd, FileStatus& status);
     // Reads up to length bytes at offset; got < length only at the end of the file.
     virtual std::error_code readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,

@@ -362,10 +362,6 @@ void Id3Work::makeDeferredCut(DeferredCut& cut) {
 // program that opens, writes and closes the file could slip in; the unchanged-check after the
 // write lease catches it where timestamps tell.
 std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
-    unsigned flags = 0;
-    if (!m_fileSystem.inodeFlags(file.fd(), flags) && forbidsChange(flags)) {
-        return EngineError::locked;
-    }
     const bool leases = file.lease == OpenFile::Lease::held;
     if (leases) {
         if (!m_fileSystem.leaseHeld(file.fd())) {
@@ -375,6 +371,12 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
     }
     FileHandle writer(m_fileSystem);
     if (const std::error_code error = openForCut(file, writer.fd)) {
+        // The kernel refuses to open an immutable or append-only file for writing.
+        unsigned flags = 0;
+        if (error == std::errc::operation_not_permitted &&
+            !m_fileSystem.inodeFlags(file.fd(), flags) && forbidsChange(flags)) {
+            return EngineError::locked;
+        }
         return inUseWhenLeased(error);
     }
     m_fileSystem.close(file.handle.fd);
@@ -392,7 +394,8 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
 }
 
 // The write lease lasts from the unchanged-check to the cut, and a stop from the terminal waits
-// for its end: given back for the stop, it would let another program write between the two.
+// for its end: given back for the stop, it would let another program write between the two. The
+// check also tells that the writer opened the file that was read.
 std::error_code Id3Work::cutUnderLease(const OpenFile& file, int writer, bool leases,
                                        std::uint64_t contentEnd, bool& othersHaveItOpen) {
     const StopDeferral deferral;
@@ -412,27 +415,29 @@ std::error_code Id3Work::cutUnderLease(const OpenFile& file, int writer, bool le
 }
 
 // The cut is made durable with the batch. It waits on a descriptor for reading, so that nobody
-// is kept from a read lease.
+// is kept from a read lease; without /proc, the name must still lead to the file cut.
 std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
-    FileStatus now;
-    if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false, file.handle.fd,
-                            now) ||
-        now.inode != file.status.inode) {
-        return m_fileSystem.sync(writer.fd);
+    if (m_fileSystem.reopen(writer.fd, false, file.handle.fd)) {
+        FileStatus now;
+        if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false,
+                                file.handle.fd, now) ||
+            now.inode != file.status.inode) {
+            return m_fileSystem.sync(writer.fd);
+        }
     }
     m_fileSystem.close(writer.fd);
     writer.fd = -1;
-    return m_batch.addCut(file.fd(), file.path(), "ID3v1");
+    m_batch.addCut(std::exchange(file.handle.fd, -1), file.path(), "ID3v1");
+    return {};
 }
 
 // An open for writing breaks the read leases of others (another run, a file server) and fails
 // while they let go, which those that only read do at once: it is tried again for a moment.
 std::error_code Id3Work::openForCut(const OpenFile& file, int& fd) {
-    FileStatus opened;
     std::error_code error;
     for (int attempt = 0; attempt < 10; ++attempt) {
         error =
-            m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, fd, opened);
+            m_fileSystem.openUncheckedAt(file.location.directoryFd, file.location.name, true, fd);
         if (error != std::errc::resource_unavailable_try_again) {
             return error;
         }

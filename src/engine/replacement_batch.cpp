@@ -93,15 +93,9 @@ void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int d
     m_bytes += bytes;
 }
 
-std::error_code ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
-    int copy = -1;
-    if (m_fileSystem.duplicate(fd, copy)) {
-        // Out of descriptors: the cut is made durable on its own rather than not at all.
-        return m_fileSystem.sync(fd);
-    }
+void ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
     startAgeIfEmpty();
-    m_cuts.push_back({copy, path, tag});
-    return {};
+    m_cuts.push_back({fd, path, tag});
 }
 
 void ReplacementBatch::hold() {

@@ -44,9 +44,8 @@ public:
     // content is complete.
     void add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
              const std::string& path, const char* tag, std::uint64_t bytes);
-    // Queues the flush of a file cut in place through fd, which the batch duplicates; where it
-    // cannot, flushes it at once and gives the outcome.
-    [[nodiscard]] std::error_code addCut(int fd, const std::string& path, const char* tag);
+    // Queues the flush of a file cut in place through fd, which the batch closes once flushed.
+    void addCut(int fd, const std::string& path, const char* tag);
     // Counts a file that holds a descriptor until the batch is committed but is queued by the
     // caller, to be added to the batch at its commit.
     void hold();

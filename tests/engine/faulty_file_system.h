@@ -56,6 +56,14 @@ public:
                    ? fail()
                    : FileSystem::openLeasedAt(directory, name, fd, status, leaseError);
     }
+    // As the kernel refuses an immutable file to every open for writing.
+    std::error_code openUncheckedAt(int directory, const std::string& name, bool writable,
+                                    int& fd) override {
+        if (m_fault == Fault::immutable && writable) {
+            return std::make_error_code(std::errc::operation_not_permitted);
+        }
+        return FileSystem::openUncheckedAt(directory, name, writable, fd);
+    }
     std::error_code createTemporary(int directory, const std::string& fallback, mode_t unnamedMode,
                                     int& fd, bool& named) override {
         if (m_fault == Fault::createTemporary) {
