@@ -236,17 +236,6 @@ bool noSuchFlags(int error) {
     return error == ENOTTY || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
 }
 
-// Lets go of a lease the moment another program's open breaks it, so that its open is not held
-// up until the run reaches that file again; the work on the file then sees the lease gone.
-void releaseBrokenLease(int, siginfo_t* info, void*) {
-    if (info->si_code != POLL_MSG) {
-        return;
-    }
-    const int saved = errno;
-    (void)fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
-    errno = saved;
-}
-
 // The leases of the process by descriptor, for the stop handler, which can neither allocate nor
 // lock: a fixed table, and a descriptor beyond it gets no lease (more than a batch ever holds).
 constexpr std::uint8_t noLease = 0;
@@ -265,6 +254,22 @@ void forgetLease(int fd) {
     if (fd >= 0 && fd < leaseTableSize) {
         leaseTable[fd].store(noLease);
     }
+}
+
+// Lets go of a lease the moment another program's open breaks it, so that its open is not held
+// up until the run reaches that file again; the work on the file then sees the lease gone. The
+// plain SIGIO of a break does not say whose lease it was (naming the signal with F_SETSIG would
+// cost a call per file), and breaks that come together are delivered once: every read lease
+// being broken goes. A write lease stays until its cut is made.
+void releaseBrokenLeases(int) {
+    const int saved = errno;
+    const int end = leaseTableEnd.load();
+    for (int fd = 0; fd < end; ++fd) {
+        if (leaseTable[fd].load() == readLease && fcntl(fd, F_GETLEASE) == F_UNLCK) {
+            (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+        }
+    }
+    errno = saved;
 }
 
 constexpr int stopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
@@ -356,8 +361,8 @@ void handleLeaseBreaks() {
     static const bool installed = [] {
         handleStops();
         struct sigaction action {};
-        action.sa_sigaction = releaseBrokenLease;
-        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        action.sa_handler = releaseBrokenLeases;
+        action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         return sigaction(SIGIO, &action, nullptr) == 0;
     }();
@@ -701,13 +706,10 @@ std::error_code FileSystem::takeLease(int fd, LeaseKind kind) {
     if (fd < 0 || fd >= leaseTableSize) {
         return std::make_error_code(std::errc::no_lock_available);
     }
-    // With the signal named, the break comes with the descriptor it concerns and the read lease
-    // is let go of at once. A write lease guards a cut in place: it is kept until the cut is
-    // made, so that whoever opens the file meanwhile waits for the cut and finds it done.
-    if (kind == LeaseKind::read && fcntl(fd, F_SETSIG, SIGIO) != 0) {
-        return lastError();
-    }
-    // Known to the stop handler before it is held, so that no stop finds it held but unknown.
+    // A broken read lease is let go of at once (releaseBrokenLeases). A write lease guards a cut
+    // in place: it is kept until the cut is made, so that whoever opens the file meanwhile waits
+    // for the cut and finds it done. Known to the stop handler before it is held, so that no stop
+    // finds it held but unknown.
     const std::uint8_t entry = kind == LeaseKind::read ? readLease : writeLease;
     const std::uint8_t before = leaseTable[fd].exchange(entry);
     if (fd >= leaseTableEnd.load()) {
