@@ -74,21 +74,27 @@ void FlushRing::flush(const std::vector<FlushTarget>& targets, std::size_t begin
     const unsigned submitted = submit(wanted);
     unsigned completed = 0;
     while (completed < submitted) {
+        // One wait for all that are still out, not one for each.
         io_uring_cqe* completion = nullptr;
-        const int result = io_uring_wait_cqe(&m_ring, &completion);
+        const int result = io_uring_wait_cqe_nr(&m_ring, &completion, submitted - completed);
         if (result == -EINTR) {
             continue;
         }
         if (result < 0) {
             break;
         }
-        const auto i = static_cast<std::size_t>(io_uring_cqe_get_data64(completion));
-        if (completion->res < 0) {
-            errors[i] = {-completion->res, std::generic_category()};
+        unsigned head = 0;
+        unsigned seen = 0;
+        io_uring_for_each_cqe(&m_ring, head, completion) {
+            const auto i = static_cast<std::size_t>(io_uring_cqe_get_data64(completion));
+            if (completion->res < 0) {
+                errors[i] = {-completion->res, std::generic_category()};
+            }
+            done[i] = true;
+            ++seen;
         }
-        done[i] = true;
-        io_uring_cqe_seen(&m_ring, completion);
-        ++completed;
+        io_uring_cq_advance(&m_ring, seen);
+        completed += seen;
     }
     // Entries left unsubmitted or uncompleted must not surface in a later flush.
     if (completed < wanted) {
