@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace tagsnip {
 
@@ -154,7 +155,7 @@ bool AtomicReplacement::flush(Failure& failure) {
     return true;
 }
 
-bool AtomicReplacement::install(Failure& failure) {
+bool AtomicReplacement::install(Failure& failure, std::vector<int>* closeLater) {
     if (!m_named) {
         if (const auto error = nameTemporary()) {
             return fail(failure, Stage::rename, error);
@@ -189,6 +190,12 @@ bool AtomicReplacement::install(Failure& failure) {
         return fail(failure, Stage::rename, error);
     }
     m_named = false;
+    if (closeLater != nullptr) {
+        closeLater->push_back(std::exchange(m_fd, -1));
+        if (std::exchange(m_ownsOriginal, false)) {
+            closeLater->push_back(m_originalFd);
+        }
+    }
     abandon();
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tagsnip {
 
@@ -72,8 +73,9 @@ public:
     [[nodiscard]] bool finish(Failure& failure);
     [[nodiscard]] bool flush(Failure& failure);
     // Renames the flushed new file over the target, unless the target changed since it was
-    // opened.
-    [[nodiscard]] bool install(Failure& failure);
+    // opened. Once it is renamed, the descriptors that the replacement would close go to
+    // closeLater where given, for the caller to close together with others.
+    [[nodiscard]] bool install(Failure& failure, std::vector<int>* closeLater = nullptr);
 
 private:
     template <typename TryName>

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -790,6 +791,15 @@ Leftover FileSystem::removeLeftover(int directory, const std::string& name) {
 void FileSystem::close(int fd) {
     if (fd >= 0) {
         ::close(fd);
+        forgetLease(fd);
+    }
+}
+
+void FileSystem::closeTogether(const std::vector<int>& fds) {
+    std::vector<int> open;
+    std::copy_if(fds.begin(), fds.end(), std::back_inserter(open), [](int fd) { return fd >= 0; });
+    tagsnip::closeTogether(open);
+    for (const int fd : open) {
         forgetLease(fd);
     }
 }

@@ -189,6 +189,8 @@ public:
     // carries the mark of a temporary file, or sits where no mark can be held.
     virtual Leftover removeLeftover(int directory, const std::string& name);
     virtual void close(int fd);
+    // Closes each of fds, all in one system call where the kernel allows.
+    virtual void closeTogether(const std::vector<int>& fds);
 
 protected:
     // The read/write loop that copyRange falls back to where the kernel cannot copy.

@@ -55,10 +55,12 @@ ReplacementBatch::ReplacementBatch(FileSystem& fileSystem, Bounds bounds)
 
 ReplacementBatch::~ReplacementBatch() {
     m_pending.clear();
-    closeCuts(m_cuts);
-    closeCuts(m_cutsToSettle);
-    closeDirectories(m_directories);
-    closeDirectories(m_directoriesToSettle);
+    std::vector<int> fds;
+    release(m_cuts, fds);
+    release(m_cutsToSettle, fds);
+    release(m_directories, fds);
+    release(m_directoriesToSettle, fds);
+    closeAll(fds);
 }
 
 std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd) {
@@ -158,13 +160,14 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
             pending.replacement.reset();
         }
     }
+    std::vector<int> flushed;
     for (std::vector<Cut>* cuts : {&m_cuts, &m_cutsToSettle}) {
         for (const Cut& cut : *cuts) {
             if (const std::error_code failed = *error++) {
                 reportCutNotFlushed(report, cut, failed);
             }
         }
-        closeCuts(*cuts);
+        release(*cuts, flushed);
     }
     const auto prerequisiteErrors = error;
     error += static_cast<std::ptrdiff_t>(prerequisites.size());
@@ -174,7 +177,8 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
             report(directory.path, nullptr, {AtomicReplacement::Stage::flush, failed, {}});
         }
     }
-    closeDirectories(m_directoriesToSettle);
+    release(m_directoriesToSettle, flushed);
+    closeAll(flushed);
     const auto failedPrerequisite =
         std::find_if(prerequisiteErrors, prerequisitesEnd, [](std::error_code e) { return !!e; });
     return failedPrerequisite == prerequisitesEnd ? std::error_code{} : *failedPrerequisite;
@@ -186,33 +190,44 @@ void ReplacementBatch::reportCutNotFlushed(const FailureReport& report, const Cu
     report(cut.path, cut.tag, {AtomicReplacement::Stage::cutFlush, error, {}});
 }
 
-void ReplacementBatch::closeCuts(std::vector<Cut>& cuts) {
+// Nothing to close asks nothing of the file system, which may be gone already when the batch is.
+void ReplacementBatch::closeAll(const std::vector<int>& fds) {
+    if (!fds.empty()) {
+        m_fileSystem.closeTogether(fds);
+    }
+}
+
+void ReplacementBatch::release(std::vector<Cut>& cuts, std::vector<int>& fds) {
     for (const Cut& cut : cuts) {
-        m_fileSystem.close(cut.fd);
+        fds.push_back(cut.fd);
     }
     cuts.clear();
 }
 
-void ReplacementBatch::closeDirectories(std::vector<Directory>& directories) {
+void ReplacementBatch::release(std::vector<Directory>& directories, std::vector<int>& fds) {
     for (const Directory& directory : directories) {
-        m_fileSystem.close(directory.fd);
+        fds.push_back(directory.fd);
     }
     directories.clear();
 }
 
+// The originals' descriptors stay open, and their leases held, a moment past their renames: all
+// are closed at once after the last.
 void ReplacementBatch::installAll(const FailureReport& report) {
     AtomicReplacement::Failure failure;
+    std::vector<int> installed;
     for (Pending& pending : m_pending) {
         if (!pending.replacement) {
             continue;
         }
-        if (pending.replacement->install(failure)) {
+        if (pending.replacement->install(failure, &installed)) {
             m_directories[pending.directory].renamedInto = true;
         } else {
             report(pending.path, pending.tag, failure);
         }
     }
     m_pending.clear();
+    closeAll(installed);
 }
 
 // The next batch starts empty. Until a directory is flushed a crash may still bring back the
@@ -224,14 +239,16 @@ void ReplacementBatch::endBatch() {
     m_bytes = 0;
     m_cutsToSettle.insert(m_cutsToSettle.end(), m_cuts.begin(), m_cuts.end());
     m_cuts.clear();
+    std::vector<int> unused;
     for (Directory& directory : m_directories) {
         if (directory.renamedInto) {
             m_directoriesToSettle.push_back(std::move(directory));
         } else {
-            m_fileSystem.close(directory.fd);
+            unused.push_back(directory.fd);
         }
     }
     m_directories.clear();
+    closeAll(unused);
 }
 
 void ReplacementBatch::abandon() {

@@ -81,8 +81,10 @@ private:
     void startAgeIfEmpty();
     static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
                                     std::error_code error);
-    void closeCuts(std::vector<Cut>& cuts);
-    void closeDirectories(std::vector<Directory>& directories);
+    void closeAll(const std::vector<int>& fds);
+    // Empties the list, handing its descriptors to fds to be closed together.
+    static void release(std::vector<Cut>& cuts, std::vector<int>& fds);
+    static void release(std::vector<Directory>& directories, std::vector<int>& fds);
 
     FileSystem& m_fileSystem;
     Bounds m_bounds;
