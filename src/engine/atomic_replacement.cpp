@@ -86,14 +86,29 @@ bool AtomicReplacement::refuseLocked(Failure& failure) {
     if (forbidsChange(m_originalFlags)) {
         return fail(failure, Stage::fileLocked, locked);
     }
-    unsigned folderFlags = 0;
-    if (const auto error = m_fileSystem.inodeFlags(m_directoryFd, folderFlags)) {
+    unsigned flags = 0;
+    if (const auto error = folderFlags(flags)) {
         return fail(failure, Stage::folderLocked, error);
     }
-    if (forbidsChange(folderFlags)) {
+    if (forbidsChange(flags)) {
         return fail(failure, Stage::folderLocked, locked);
     }
     return true;
+}
+
+std::error_code AtomicReplacement::folderFlags(unsigned& flags) {
+    if (m_folder != nullptr && m_folder->flagsKnown) {
+        flags = m_folder->flags;
+        return {};
+    }
+    if (const auto error = m_fileSystem.inodeFlags(m_directoryFd, flags)) {
+        return error;
+    }
+    if (m_folder != nullptr) {
+        m_folder->flagsKnown = true;
+        m_folder->flags = flags;
+    }
+    return {};
 }
 
 // Owner and group first, also when the owner is ours (the group of a new file may be its
@@ -108,9 +123,23 @@ bool AtomicReplacement::takeOwnerAndFlags(Failure& failure) {
             return fail(failure, Stage::owner, error);
         }
     }
+    return takeFlags(failure);
+}
+
+// A new file takes the flags its folder gives; where the folder's first new file already came
+// with the original's, so does this one. Any other is asked and set as it really is.
+bool AtomicReplacement::takeFlags(Failure& failure) {
+    if (m_folder != nullptr && m_folder->newFileFlagsKnown &&
+        carriedInodeFlags(m_folder->newFileFlags) == carriedInodeFlags(m_originalFlags)) {
+        return true;
+    }
     unsigned createdFlags = 0;
     if (const auto error = m_fileSystem.inodeFlags(m_fd, createdFlags)) {
         return fail(failure, Stage::attributes, error);
+    }
+    if (m_folder != nullptr && !m_folder->newFileFlagsKnown) {
+        m_folder->newFileFlagsKnown = true;
+        m_folder->newFileFlags = createdFlags;
     }
     const unsigned wanted =
         (createdFlags & ~carriedInodeFlags(~0U)) | carriedInodeFlags(m_originalFlags);
@@ -136,8 +165,12 @@ bool AtomicReplacement::commit(Failure& failure) {
 bool AtomicReplacement::finish(Failure& failure) {
     // After the content: writing may drop attributes such as file capabilities, and the mode
     // comes last so that the set-id bits survive.
+    std::vector<std::string> present;
+    if (const auto error = attributesOfCreated(present)) {
+        return fail(failure, Stage::attributes, error);
+    }
     if (const auto error =
-            m_fileSystem.copyExtendedAttributes(m_originalFd, m_fd, failure.attribute)) {
+            m_fileSystem.copyExtendedAttributes(m_originalFd, m_fd, present, failure.attribute)) {
         return fail(failure, Stage::attributes, error);
     }
     if (m_created.mode != m_original.mode) {
@@ -146,6 +179,32 @@ bool AtomicReplacement::finish(Failure& failure) {
         }
     }
     return true;
+}
+
+// A folder without extended attributes gives its new files none but what the system gives every
+// file (the first one shows what): their lists need not be read each.
+std::error_code AtomicReplacement::attributesOfCreated(std::vector<std::string>& names) {
+    if (m_folder != nullptr && m_folder->newFileAttributesKnown) {
+        names = m_folder->newFileAttributes;
+        return {};
+    }
+    if (const auto error = m_fileSystem.listExtendedAttributes(m_fd, names)) {
+        return error;
+    }
+    if (m_folder != nullptr && folderHasNoAttributes()) {
+        m_folder->newFileAttributesKnown = true;
+        m_folder->newFileAttributes = names;
+    }
+    return {};
+}
+
+bool AtomicReplacement::folderHasNoAttributes() {
+    if (!m_folder->attributesKnown) {
+        std::vector<std::string> names;
+        m_folder->attributesKnown = !m_fileSystem.listExtendedAttributes(m_directoryFd, names);
+        m_folder->hasAttributes = !m_folder->attributesKnown || !names.empty();
+    }
+    return !m_folder->hasAttributes;
 }
 
 bool AtomicReplacement::flush(Failure& failure) {

@@ -646,13 +646,15 @@ std::error_code FileSystem::dataExtent(int fd, std::uint64_t offset, std::uint64
     return {};
 }
 
-std::error_code FileSystem::copyExtendedAttributes(int from, int to, std::string& failedName) {
+std::error_code FileSystem::listExtendedAttributes(int fd, std::vector<std::string>& names) {
+    return listAttributes(fd, names);
+}
+
+std::error_code FileSystem::copyExtendedAttributes(int from, int to,
+                                                   const std::vector<std::string>& present,
+                                                   std::string& failedName) {
     std::vector<std::string> wanted;
-    std::vector<std::string> present;
     if (const auto error = listAttributes(from, wanted)) {
-        return error;
-    }
-    if (const auto error = listAttributes(to, present)) {
         return error;
     }
     // A new file may have inherited a default ACL of its directory that the original lacks.

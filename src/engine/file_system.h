@@ -151,10 +151,14 @@ public:
     // holes of a sparse file; begin == size when only a hole follows.
     virtual std::error_code dataExtent(int fd, std::uint64_t offset, std::uint64_t size,
                                        std::uint64_t& begin, std::uint64_t& end);
+    // The names of the file's extended attributes; a file system without them has none.
+    virtual std::error_code listExtendedAttributes(int fd, std::vector<std::string>& names);
     // Gives to exactly the extended attributes of from (POSIX ACLs included), but for the mark of
-    // a temporary file, which stays to's own; failedName names the attribute that could not be
-    // kept.
-    virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
+    // a temporary file, which stays to's own; present names those that to has (or may have).
+    // failedName names the attribute that could not be kept.
+    virtual std::error_code copyExtendedAttributes(int from, int to,
+                                                   const std::vector<std::string>& present,
+                                                   std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
     // A file system without such flags reports none.

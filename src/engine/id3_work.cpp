@@ -483,6 +483,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     if (file.lease == OpenFile::Lease::held) {
         replacement->guardWithLease();
     }
+    replacement->shareFolderFacts(m_batch.folderFacts(directoryFd));
     if (!replacement->create(failure)) {
         reportReplacementFailure(file, failure, tag);
         const bool nothingMade = failure.stage == AtomicReplacement::Stage::create ||

@@ -27,6 +27,8 @@ struct ReplacementBatch::Directory {
     int fd;
     std::string path;
     bool renamedInto = false;
+    // Apart, so that the replacements that share them keep them where the list grows.
+    std::unique_ptr<FolderFacts> facts = std::make_unique<FolderFacts>();
 };
 
 // The low default soft limit only protects programs that wait on descriptors with select(),
@@ -81,6 +83,12 @@ std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd)
                              known ? file.directory->inode : ino_t{}, fd,
                              tagsnip::directoryOf(file.path)});
     return {};
+}
+
+FolderFacts* ReplacementBatch::folderFacts(int directoryFd) {
+    const auto found = std::find_if(m_directories.begin(), m_directories.end(),
+                                    [&](const Directory& d) { return d.fd == directoryFd; });
+    return found == m_directories.end() ? nullptr : found->facts.get();
 }
 
 void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
@@ -190,6 +198,27 @@ void ReplacementBatch::reportCutNotFlushed(const FailureReport& report, const Cu
     report(cut.path, cut.tag, {AtomicReplacement::Stage::cutFlush, error, {}});
 }
 
+// A folder that its replacements took as known, asked again: one locked now would refuse the
+// renames and keep their copies, one whose flags or attributes changed may have given their new
+// files others than they were given. Either way the originals stay.
+std::error_code ReplacementBatch::changeSinceTaken(const Directory& directory) {
+    const FolderFacts& facts = *directory.facts;
+    if (!facts.flagsKnown) {
+        return {};
+    }
+    unsigned flags = 0;
+    if (m_fileSystem.inodeFlags(directory.fd, flags) || flags != facts.flags) {
+        return forbidsChange(flags) ? std::make_error_code(std::errc::operation_not_permitted)
+                                    : std::error_code(EngineError::changedMeanwhile);
+    }
+    std::vector<std::string> names;
+    if (facts.newFileAttributesKnown &&
+        (m_fileSystem.listExtendedAttributes(directory.fd, names) || !names.empty())) {
+        return EngineError::changedMeanwhile;
+    }
+    return {};
+}
+
 // Nothing to close asks nothing of the file system, which may be gone already when the batch is.
 void ReplacementBatch::closeAll(const std::vector<int>& fds) {
     if (!fds.empty()) {
@@ -214,10 +243,20 @@ void ReplacementBatch::release(std::vector<Directory>& directories, std::vector<
 // The originals' descriptors stay open, and their leases held, a moment past their renames: all
 // are closed at once after the last.
 void ReplacementBatch::installAll(const FailureReport& report) {
+    std::vector<std::error_code> changes;
+    for (const Directory& directory : m_directories) {
+        changes.push_back(changeSinceTaken(directory));
+    }
     AtomicReplacement::Failure failure;
     std::vector<int> installed;
     for (Pending& pending : m_pending) {
         if (!pending.replacement) {
+            continue;
+        }
+        if (const std::error_code change = changes[pending.directory]) {
+            const bool locked = change == std::errc::operation_not_permitted;
+            using enum AtomicReplacement::Stage;
+            report(pending.path, pending.tag, {locked ? folderLocked : changed, change, {}});
             continue;
         }
         if (pending.replacement->install(failure, &installed)) {

@@ -40,6 +40,9 @@ public:
 
     // A descriptor of the file's directory that stays open until the batch is committed.
     [[nodiscard]] std::error_code directoryOf(const FileLocation& file, int& fd);
+    // What the replacements made in a directory descriptor that directoryOf gave share, until
+    // the batch is committed.
+    FolderFacts* folderFacts(int directoryFd);
     // Queues a replacement made in a directory descriptor that directoryOf gave, once its
     // content is complete.
     void add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
@@ -81,6 +84,7 @@ private:
     void startAgeIfEmpty();
     static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
                                     std::error_code error);
+    std::error_code changeSinceTaken(const Directory& directory);
     void closeAll(const std::vector<int>& fds);
     // Empties the list, handing its descriptors to fds to be closed together.
     static void release(std::vector<Cut>& cuts, std::vector<int>& fds);
