@@ -29,6 +29,12 @@ std::error_code inUseWhenLeased(std::error_code error) {
 struct Id3Work::OpenFile {
     enum class Lease { notTaken, held, refused, unavailable };
 
+    ~OpenFile() {
+        if (closer != nullptr && handle.fd >= 0) {
+            closer->closeLater(std::exchange(handle.fd, -1));
+        }
+    }
+
     const FileLocation& location;
     bool readOnly;
     FileResult& result;
@@ -42,6 +48,8 @@ struct Id3Work::OpenFile {
     bool kept = false;
     // A small file is in Id3Work's buffer, read whole by its first read.
     bool readWhole = false;
+    // Where set, the file is let go of with others in one call, not on its own.
+    ReplacementBatch* closer = nullptr;
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
@@ -84,6 +92,7 @@ Id3Work::~Id3Work() = default;
 FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly) {
     FileResult result;
     OpenFile file{location, readOnly, result, FileHandle(m_fileSystem), {}};
+    file.closer = &m_batch;
     const bool changes = m_options.allTags() || m_options.remove1() || m_options.remove2();
     std::error_code leaseError;
     const auto open = [&] {

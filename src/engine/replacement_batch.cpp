@@ -62,6 +62,7 @@ ReplacementBatch::~ReplacementBatch() {
     release(m_cutsToSettle, fds);
     release(m_directories, fds);
     release(m_directoriesToSettle, fds);
+    fds.insert(fds.end(), m_toClose.begin(), m_toClose.end());
     closeAll(fds);
 }
 
@@ -106,6 +107,15 @@ void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int d
 void ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
     startAgeIfEmpty();
     m_cuts.push_back({fd, path, tag});
+}
+
+void ReplacementBatch::closeLater(int fd) {
+    constexpr std::size_t closedTogether = 64;
+    m_toClose.push_back(fd);
+    if (m_toClose.size() >= closedTogether) {
+        closeAll(m_toClose);
+        m_toClose.clear();
+    }
 }
 
 void ReplacementBatch::hold() {
@@ -186,6 +196,8 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
         }
     }
     release(m_directoriesToSettle, flushed);
+    flushed.insert(flushed.end(), m_toClose.begin(), m_toClose.end());
+    m_toClose.clear();
     closeAll(flushed);
     const auto failedPrerequisite =
         std::find_if(prerequisiteErrors, prerequisitesEnd, [](std::error_code e) { return !!e; });

@@ -49,6 +49,9 @@ public:
              const std::string& path, const char* tag, std::uint64_t bytes);
     // Queues the flush of a file cut in place through fd, which the batch closes once flushed.
     void addCut(int fd, const std::string& path, const char* tag);
+    // Closes fd with the next descriptors the batch is done with, a few dozen at the latest: a
+    // file merely looked at costs no close of its own.
+    void closeLater(int fd);
     // Counts a file that holds a descriptor until the batch is committed but is queued by the
     // caller, to be added to the batch at its commit.
     void hold();
@@ -98,6 +101,7 @@ private:
     // Left by the last commit: flushed with the next batch's files.
     std::vector<Cut> m_cutsToSettle;
     std::vector<Directory> m_directoriesToSettle;
+    std::vector<int> m_toClose;
     std::size_t m_held = 0;
     std::size_t m_installedAlone = 0;
     std::uint64_t m_bytes = 0;
