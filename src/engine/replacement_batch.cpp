@@ -231,7 +231,6 @@ std::error_code ReplacementBatch::changeSinceTaken(const Directory& directory) {
     return {};
 }
 
-// Nothing to close asks nothing of the file system, which may be gone already when the batch is.
 void ReplacementBatch::closeAll(const std::vector<int>& fds) {
     if (!fds.empty()) {
         m_fileSystem.closeTogether(fds);
@@ -309,6 +308,8 @@ void ReplacementBatch::abandon() {
 
 void ReplacementBatch::settle(const FailureReport& report) {
     (void)flushAll(report, {});
+    closeAll(m_toClose);
+    m_toClose.clear();
 }
 
 std::error_code ReplacementBatch::commit(const FailureReport& report,

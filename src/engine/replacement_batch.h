@@ -72,8 +72,8 @@ public:
     // Drops every queued replacement, after a prerequisite could not be made durable; the cuts
     // already made and what the last commit left are still flushed by the next flush.
     void abandon();
-    // Flushes what the last commit left to the next one: due after the last commit, before the
-    // run says that its changes are on disk.
+    // Flushes what the last commit left to the next one, and closes what waits to be closed: due
+    // after the last commit, before the run says that its changes are on disk.
     void settle(const FailureReport& report);
 
 private:
