@@ -66,7 +66,11 @@ bool AtomicReplacement::create(Failure& failure) {
                                             m_named);
     });
     if (error) {
-        return fail(failure, Stage::create, error);
+        // A folder locked since its flags were taken refuses the new file: it is said as such.
+        unsigned flags = 0;
+        const bool locked = error == std::errc::operation_not_permitted &&
+                            !m_fileSystem.inodeFlags(m_directoryFd, flags) && forbidsChange(flags);
+        return fail(failure, locked ? Stage::folderLocked : Stage::create, error);
     }
     // Marked before it can have a name, unless its final mode will forbid us to take the mark
     // away again. A file that cannot be marked (FAT, exFAT) goes without: should a kill leave it,
@@ -201,8 +205,9 @@ std::error_code AtomicReplacement::attributesOfCreated(std::vector<std::string>&
 bool AtomicReplacement::folderHasNoAttributes() {
     if (!m_folder->attributesKnown) {
         std::vector<std::string> names;
-        m_folder->attributesKnown = !m_fileSystem.listExtendedAttributes(m_directoryFd, names);
-        m_folder->hasAttributes = !m_folder->attributesKnown || !names.empty();
+        const std::error_code error = m_fileSystem.listExtendedAttributes(m_directoryFd, names);
+        m_folder->attributesKnown = true;
+        m_folder->hasAttributes = error || !names.empty();
     }
     return !m_folder->hasAttributes;
 }

@@ -1,11 +1,20 @@
 #include "engine/replacement_batch.h"
 
+#include "engine_fixture.h"
+#include "support/mp3_bytes.h"
 #include "support/temp_dir.h"
+
+#include <linux/fs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tagsnip::test {
@@ -81,6 +90,113 @@ TEST_F(ReplacementBatchTest, EachBatchFlushesTheFoldersTheLastOneRenamedInto) {
               (std::vector<std::string>{"1 files, 0 folders", "1 files, 1 folders",
                                         "0 files, 1 folders"}));
 }
+
+// A default ACL in the kernel's xattr form that a new file turns into an access ACL of its own:
+// owner rwx, user 4242 r, owning group r-x, mask r-x, others r-x.
+std::string defaultAcl() {
+    struct Entry {
+        std::uint16_t tag;
+        std::uint16_t permissions;
+        std::uint32_t id;
+    };
+    constexpr std::uint32_t undefined = 0xffffffff;
+    const Entry entries[] = {
+        {0x01, 7, undefined}, {0x02, 4, 4242},      {0x04, 5, undefined},
+        {0x10, 5, undefined}, {0x20, 5, undefined},
+    };
+    const std::uint32_t version = 2;
+    std::string bytes(reinterpret_cast<const char*>(&version), sizeof version);
+    bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return bytes;
+}
+
+// Another program changes the folder once the first new file waits in the batch.
+class FolderChangedMidBatch final : public FileSystem {
+public:
+    explicit FolderChangedMidBatch(std::function<void()> change) : m_change(std::move(change)) {}
+    void startWriteback(int fd) override {
+        FileSystem::startWriteback(fd);
+        if (const auto change = std::exchange(m_change, nullptr)) {
+            change();
+        }
+    }
+
+private:
+    std::function<void()> m_change;
+};
+
+struct FolderChange {
+    const char* name;
+    bool needsRoot;
+    // false where the file system refuses the change.
+    std::function<bool(const std::string& folder)> change;
+    std::function<void(const std::string& folder)> undo;
+    // Both files must stay as they were, each refused for the folder's flags.
+    bool refused;
+};
+
+void PrintTo(const FolderChange& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FolderChangeTest : public EngineTest, public ::testing::WithParamInterface<FolderChange> {};
+
+// The replacements of one folder take its flags and what it gives new files from the first of
+// them; a folder changed while they wait must neither keep a copy beside its files nor give a
+// file an ACL that its original lacked.
+TEST_P(FolderChangeTest, NoCopyIsLeftOrGivenWhatItsOriginalLacked) {
+    const FolderChange& row = GetParam();
+    if (row.needsRoot && geteuid() != 0) {
+        GTEST_SKIP() << "needs root to change inode flags";
+    }
+    const std::string audio = mpegAudio(20);
+    const std::string original = id3v2Tag(40) + audio;
+    writeFile(dir / "a.mp3", original);
+    writeFile(dir / "b.mp3", original);
+    bool changed = false;
+    useFileSystem(
+        std::make_unique<FolderChangedMidBatch>([&] { changed = row.change(dir.path()); }));
+    host.set(JobSwitch::remove2, true);
+    run();
+    row.undo(dir.path());
+    if (!changed) {
+        GTEST_SKIP() << "the file system here refuses the change";
+    }
+    EXPECT_EQ(listNames(dir.path()), "a.mp3 b.mp3");
+    std::vector<std::string> refused;
+    for (const char* name : {"a.mp3", "b.mp3"}) {
+        const std::string bytes = readFile(dir / name);
+        EXPECT_TRUE(bytes == original || bytes == audio) << name;
+        EXPECT_LT(getxattr((dir / name).c_str(), "system.posix_acl_access", nullptr, 0), 0) << name;
+        if (row.refused) {
+            EXPECT_EQ(bytes, original) << name;
+            // The words of the folder's lock in this wording.
+            refused.push_back("Could not create " + dir / "ID3_TEMP.$$$" +
+                              " - ID3v2 Tag not removed!");
+        }
+    }
+    if (row.refused) {
+        EXPECT_EQ(host.errors, refused);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, FolderChangeTest,
+    ::testing::Values(
+        FolderChange{"AppendOnly", true,
+                     [](const auto& f) { return setInodeFlag(f, FS_APPEND_FL, true); },
+                     [](const auto& f) { setInodeFlag(f, FS_APPEND_FL, false); }, true},
+        FolderChange{"Immutable", true,
+                     [](const auto& f) { return setInodeFlag(f, FS_IMMUTABLE_FL, true); },
+                     [](const auto& f) { setInodeFlag(f, FS_IMMUTABLE_FL, false); }, true},
+        FolderChange{"DefaultAcl", false,
+                     [](const auto& f) {
+                         const std::string acl = defaultAcl();
+                         return setxattr(f.c_str(), "system.posix_acl_default", acl.data(),
+                                         acl.size(), 0) == 0;
+                     },
+                     [](const auto&) {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tagsnip::test
