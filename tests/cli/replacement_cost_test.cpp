@@ -155,7 +155,6 @@ TEST_P(ReplacedFileMode, KeepsEveryBit) {
 const ModeCase modeCases[] = {
     {"Plain", 0644, false},
     {"WiderThanTheUmask", 0666, false},
-    {"ReadOnlyForOthers", 0604, false},
     {"SetUser", 04755, false},
     {"SetGroup", 02750, false},
     {"SetUserAndGroup", 06755, false},
