@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace tagsnip {
 
@@ -55,11 +56,21 @@ bool AtomicReplacement::create(Failure& failure) {
     if (!refuseLocked(failure)) {
         return false;
     }
+    // Made with the original's permissions where the umask allows, so that mostly no fchmod is
+    // needed; never without our own read and write, which the copy and the mark need. Never with
+    // set-id bits either: an fchown or a write would clear them again, and a mode wanted with
+    // them so always differs from the one made, and gets its fchmod after both.
+    const mode_t unnamedMode = (m_original.mode & 0777) | S_IRUSR | S_IWUSR;
     const std::error_code error = withFreeName([&] {
-        return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, m_fd, m_named);
+        return m_fileSystem.createTemporary(m_directoryFd, m_temporaryName, unnamedMode, m_fd,
+                                            m_named);
     });
     if (error) {
-        return fail(failure, Stage::create, error);
+        // A folder locked since its flags were taken refuses the new file: it is said as such.
+        unsigned flags = 0;
+        const bool locked = error == std::errc::operation_not_permitted &&
+                            !m_fileSystem.inodeFlags(m_directoryFd, flags) && forbidsChange(flags);
+        return fail(failure, locked ? Stage::folderLocked : Stage::create, error);
     }
     // Marked before it can have a name, unless its final mode will forbid us to take the mark
     // away again. A file that cannot be marked (FAT, exFAT) goes without: should a kill leave it,
@@ -79,14 +90,29 @@ bool AtomicReplacement::refuseLocked(Failure& failure) {
     if (forbidsChange(m_originalFlags)) {
         return fail(failure, Stage::fileLocked, locked);
     }
-    unsigned folderFlags = 0;
-    if (const auto error = m_fileSystem.inodeFlags(m_directoryFd, folderFlags)) {
+    unsigned flags = 0;
+    if (const auto error = folderFlags(flags)) {
         return fail(failure, Stage::folderLocked, error);
     }
-    if (forbidsChange(folderFlags)) {
+    if (forbidsChange(flags)) {
         return fail(failure, Stage::folderLocked, locked);
     }
     return true;
+}
+
+std::error_code AtomicReplacement::folderFlags(unsigned& flags) {
+    if (m_folder != nullptr && m_folder->flagsKnown) {
+        flags = m_folder->flags;
+        return {};
+    }
+    if (const auto error = m_fileSystem.inodeFlags(m_directoryFd, flags)) {
+        return error;
+    }
+    if (m_folder != nullptr) {
+        m_folder->flagsKnown = true;
+        m_folder->flags = flags;
+    }
+    return {};
 }
 
 // Owner and group first, also when the owner is ours (the group of a new file may be its
@@ -101,9 +127,23 @@ bool AtomicReplacement::takeOwnerAndFlags(Failure& failure) {
             return fail(failure, Stage::owner, error);
         }
     }
+    return takeFlags(failure);
+}
+
+// A new file takes the flags its folder gives; where the folder's first new file already came
+// with the original's, so does this one. Any other is asked and set as it really is.
+bool AtomicReplacement::takeFlags(Failure& failure) {
+    if (m_folder != nullptr && m_folder->newFileFlagsKnown &&
+        carriedInodeFlags(m_folder->newFileFlags) == carriedInodeFlags(m_originalFlags)) {
+        return true;
+    }
     unsigned createdFlags = 0;
     if (const auto error = m_fileSystem.inodeFlags(m_fd, createdFlags)) {
         return fail(failure, Stage::attributes, error);
+    }
+    if (m_folder != nullptr && !m_folder->newFileFlagsKnown) {
+        m_folder->newFileFlagsKnown = true;
+        m_folder->newFileFlags = createdFlags;
     }
     const unsigned wanted =
         (createdFlags & ~carriedInodeFlags(~0U)) | carriedInodeFlags(m_originalFlags);
@@ -129,8 +169,12 @@ bool AtomicReplacement::commit(Failure& failure) {
 bool AtomicReplacement::finish(Failure& failure) {
     // After the content: writing may drop attributes such as file capabilities, and the mode
     // comes last so that the set-id bits survive.
+    std::vector<std::string> present;
+    if (const auto error = attributesOfCreated(present)) {
+        return fail(failure, Stage::attributes, error);
+    }
     if (const auto error =
-            m_fileSystem.copyExtendedAttributes(m_originalFd, m_fd, failure.attribute)) {
+            m_fileSystem.copyExtendedAttributes(m_originalFd, m_fd, present, failure.attribute)) {
         return fail(failure, Stage::attributes, error);
     }
     if (m_created.mode != m_original.mode) {
@@ -141,6 +185,33 @@ bool AtomicReplacement::finish(Failure& failure) {
     return true;
 }
 
+// A folder without extended attributes gives its new files none but what the system gives every
+// file (the first one shows what): their lists need not be read each.
+std::error_code AtomicReplacement::attributesOfCreated(std::vector<std::string>& names) {
+    if (m_folder != nullptr && m_folder->newFileAttributesKnown) {
+        names = m_folder->newFileAttributes;
+        return {};
+    }
+    if (const auto error = m_fileSystem.listExtendedAttributes(m_fd, names)) {
+        return error;
+    }
+    if (m_folder != nullptr && folderHasNoAttributes()) {
+        m_folder->newFileAttributesKnown = true;
+        m_folder->newFileAttributes = names;
+    }
+    return {};
+}
+
+bool AtomicReplacement::folderHasNoAttributes() {
+    if (!m_folder->attributesKnown) {
+        std::vector<std::string> names;
+        const std::error_code error = m_fileSystem.listExtendedAttributes(m_directoryFd, names);
+        m_folder->attributesKnown = true;
+        m_folder->hasAttributes = error || !names.empty();
+    }
+    return !m_folder->hasAttributes;
+}
+
 bool AtomicReplacement::flush(Failure& failure) {
     if (const auto error = m_fileSystem.sync(m_fd)) {
         return fail(failure, Stage::flush, error);
@@ -148,7 +219,7 @@ bool AtomicReplacement::flush(Failure& failure) {
     return true;
 }
 
-bool AtomicReplacement::install(Failure& failure) {
+bool AtomicReplacement::install(Failure& failure, std::vector<int>* closeLater) {
     if (!m_named) {
         if (const auto error = nameTemporary()) {
             return fail(failure, Stage::rename, error);
@@ -183,6 +254,12 @@ bool AtomicReplacement::install(Failure& failure) {
         return fail(failure, Stage::rename, error);
     }
     m_named = false;
+    if (closeLater != nullptr) {
+        closeLater->push_back(std::exchange(m_fd, -1));
+        if (std::exchange(m_ownsOriginal, false)) {
+            closeLater->push_back(m_originalFd);
+        }
+    }
     abandon();
     return true;
 }

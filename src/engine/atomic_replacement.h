@@ -4,8 +4,27 @@
 
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace tagsnip {
+
+// What a folder gives every file made in it alike, asked of the kernel by the first replacement
+// in it of a batch and taken as the answer by the others; the batch checks before its renames
+// that the folder is still as it was (ReplacementBatch).
+struct FolderFacts {
+    bool flagsKnown = false;
+    // The folder's inode flags.
+    unsigned flags = 0;
+    bool attributesKnown = false;
+    // Only a folder without any extended attribute (and so without a default ACL) is known to
+    // give its new files none.
+    bool hasAttributes = true;
+    // What the first file made in the folder came with.
+    bool newFileFlagsKnown = false;
+    unsigned newFileFlags = 0;
+    bool newFileAttributesKnown = false;
+    std::vector<std::string> newFileAttributes;
+};
 
 // Replaces a file by new content so that its path holds the complete old or the complete new
 // file at every moment: the content goes to a temporary file in the same directory that nobody
@@ -55,6 +74,8 @@ public:
     [[nodiscard]] bool create(Failure& failure);
     // The original's descriptor holds a read lease: install refuses once it is broken.
     void guardWithLease() { m_leased = true; }
+    // Shared by the replacements of one folder; facts must outlive the replacement.
+    void shareFolderFacts(FolderFacts* facts) { m_folder = facts; }
     // The replacement closes the original's descriptor when it is done, letting go of its lease
     // right after the rename.
     void keepOriginalOpen() { m_ownsOriginal = true; }
@@ -72,8 +93,9 @@ public:
     [[nodiscard]] bool finish(Failure& failure);
     [[nodiscard]] bool flush(Failure& failure);
     // Renames the flushed new file over the target, unless the target changed since it was
-    // opened.
-    [[nodiscard]] bool install(Failure& failure);
+    // opened. Once it is renamed, the descriptors that the replacement would close go to
+    // closeLater where given, for the caller to close together with others.
+    [[nodiscard]] bool install(Failure& failure, std::vector<int>* closeLater = nullptr);
 
 private:
     template <typename TryName>
@@ -81,6 +103,10 @@ private:
     bool fail(Failure& failure, Stage stage, std::error_code error);
     bool refuseLocked(Failure& failure);
     bool takeOwnerAndFlags(Failure& failure);
+    bool takeFlags(Failure& failure);
+    std::error_code folderFlags(unsigned& flags);
+    std::error_code attributesOfCreated(std::vector<std::string>& names);
+    bool folderHasNoAttributes();
     std::error_code nameTemporary();
     void abandon();
 
@@ -99,6 +125,7 @@ private:
     bool m_marked = false;
     bool m_leased = false;
     bool m_ownsOriginal = false;
+    FolderFacts* m_folder = nullptr;
 };
 
 }  // namespace tagsnip

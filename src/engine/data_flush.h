@@ -13,4 +13,7 @@ namespace tagsnip {
 void flushTogether(const std::vector<int>& files, const std::vector<int>& directories,
                    std::vector<std::error_code>& errors);
 
+// Closes each of fds, all in one submission through io_uring where it can, each in turn otherwise.
+void closeTogether(const std::vector<int>& fds);
+
 }  // namespace tagsnip

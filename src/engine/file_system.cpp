@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -148,6 +149,15 @@ std::error_code adopt(int opened, EntryKind wanted, int& fd, FileStatus& status)
 
 constexpr int directoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
+// O_NONBLOCK and O_NOCTTY: should a FIFO or a terminal have replaced the file since it was looked
+// at, the open must neither wait for a writer nor take a controlling terminal; they have no effect
+// on a regular file.
+int openFileAt(int directory, const std::string& name, bool writable) {
+    const int flags =
+        (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    return openat(directory, name.c_str(), flags);
+}
+
 // openat2 confines the lookup to the parent even should the name somehow hold more than one
 // component; kernels before 5.6 lack it and get openat with O_NOFOLLOW.
 int openBeneath(int parent, const std::string& name) {
@@ -227,17 +237,6 @@ bool noSuchFlags(int error) {
     return error == ENOTTY || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
 }
 
-// Lets go of a lease the moment another program's open breaks it, so that its open is not held
-// up until the run reaches that file again; the work on the file then sees the lease gone.
-void releaseBrokenLease(int, siginfo_t* info, void*) {
-    if (info->si_code != POLL_MSG) {
-        return;
-    }
-    const int saved = errno;
-    (void)fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
-    errno = saved;
-}
-
 // The leases of the process by descriptor, for the stop handler, which can neither allocate nor
 // lock: a fixed table, and a descriptor beyond it gets no lease (more than a batch ever holds).
 constexpr std::uint8_t noLease = 0;
@@ -256,6 +255,22 @@ void forgetLease(int fd) {
     if (fd >= 0 && fd < leaseTableSize) {
         leaseTable[fd].store(noLease);
     }
+}
+
+// Lets go of a lease the moment another program's open breaks it, so that its open is not held
+// up until the run reaches that file again; the work on the file then sees the lease gone. The
+// plain SIGIO of a break does not say whose lease it was (naming the signal with F_SETSIG would
+// cost a call per file), and breaks that come together are delivered once: every read lease
+// being broken goes. A write lease stays until its cut is made.
+void releaseBrokenLeases(int) {
+    const int saved = errno;
+    const int end = leaseTableEnd.load();
+    for (int fd = 0; fd < end; ++fd) {
+        if (leaseTable[fd].load() == readLease && fcntl(fd, F_GETLEASE) == F_UNLCK) {
+            (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+        }
+    }
+    errno = saved;
 }
 
 constexpr int stopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
@@ -347,8 +362,8 @@ void handleLeaseBreaks() {
     static const bool installed = [] {
         handleStops();
         struct sigaction action {};
-        action.sa_sigaction = releaseBrokenLease;
-        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        action.sa_handler = releaseBrokenLeases;
+        action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         return sigaction(SIGIO, &action, nullptr) == 0;
     }();
@@ -426,12 +441,38 @@ std::error_code FileSystem::statusAt(int directory, const std::string& name, Fil
 
 std::error_code FileSystem::openAt(int directory, const std::string& name, bool writable, int& fd,
                                    FileStatus& status) {
-    // O_NONBLOCK and O_NOCTTY: should a FIFO or a terminal have replaced the file since it was
-    // looked at, the open must neither wait for a writer nor take a controlling terminal; they
-    // have no effect on a regular file.
-    const int flags =
-        (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    return adopt(openat(directory, name.c_str(), flags), EntryKind::regular, fd, status);
+    return adopt(openFileAt(directory, name, writable), EntryKind::regular, fd, status);
+}
+
+std::error_code FileSystem::openLeasedAt(int directory, const std::string& name, int& fd,
+                                         FileStatus& status, std::error_code& leaseError) {
+    fd = openFileAt(directory, name, false);
+    if (fd < 0) {
+        return lastError();
+    }
+    // A special file refuses the lease; the status after it tells the kind all the same.
+    leaseError = takeLease(fd, LeaseKind::read);
+    std::error_code error = statusOf(fd, status);
+    if (!error && status.kind != EntryKind::regular) {
+        error = std::make_error_code(std::errc::invalid_argument);
+    }
+    if (error) {
+        close(fd);
+        fd = -1;
+    }
+    return error;
+}
+
+std::error_code FileSystem::openUncheckedAt(int directory, const std::string& name, bool writable,
+                                            int& fd) {
+    fd = openFileAt(directory, name, writable);
+    return fd >= 0 ? std::error_code{} : lastError();
+}
+
+std::error_code FileSystem::reopen(int fd, bool writable, int& copy) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    copy = ::open(procPath.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+    return copy >= 0 ? std::error_code{} : lastError();
 }
 
 std::error_code FileSystem::statusOf(int fd, FileStatus& status) {
@@ -467,10 +508,10 @@ std::error_code FileSystem::truncate(int fd, std::uint64_t length) {
     return resultOf(ftruncate(fd, static_cast<off_t>(length)));
 }
 
-std::error_code FileSystem::createTemporary(int directory, const std::string& fallbackName, int& fd,
-                                            bool& named) {
+std::error_code FileSystem::createTemporary(int directory, const std::string& fallbackName,
+                                            mode_t unnamedMode, int& fd, bool& named) {
     named = false;
-    fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, unnamedMode);
     if (fd >= 0) {
         // Named right before its rename, it must not pass for a leftover in another instance's
         // clean-up of the same folder meanwhile.
@@ -605,13 +646,15 @@ std::error_code FileSystem::dataExtent(int fd, std::uint64_t offset, std::uint64
     return {};
 }
 
-std::error_code FileSystem::copyExtendedAttributes(int from, int to, std::string& failedName) {
+std::error_code FileSystem::listExtendedAttributes(int fd, std::vector<std::string>& names) {
+    return listAttributes(fd, names);
+}
+
+std::error_code FileSystem::copyExtendedAttributes(int from, int to,
+                                                   const std::vector<std::string>& present,
+                                                   std::string& failedName) {
     std::vector<std::string> wanted;
-    std::vector<std::string> present;
     if (const auto error = listAttributes(from, wanted)) {
-        return error;
-    }
-    if (const auto error = listAttributes(to, present)) {
         return error;
     }
     // A new file may have inherited a default ACL of its directory that the original lacks.
@@ -666,13 +709,10 @@ std::error_code FileSystem::takeLease(int fd, LeaseKind kind) {
     if (fd < 0 || fd >= leaseTableSize) {
         return std::make_error_code(std::errc::no_lock_available);
     }
-    // With the signal named, the break comes with the descriptor it concerns and the read lease
-    // is let go of at once. A write lease guards a cut in place: it is kept until the cut is
-    // made, so that whoever opens the file meanwhile waits for the cut and finds it done.
-    if (kind == LeaseKind::read && fcntl(fd, F_SETSIG, SIGIO) != 0) {
-        return lastError();
-    }
-    // Known to the stop handler before it is held, so that no stop finds it held but unknown.
+    // A broken read lease is let go of at once (releaseBrokenLeases). A write lease guards a cut
+    // in place: it is kept until the cut is made, so that whoever opens the file meanwhile waits
+    // for the cut and finds it done. Known to the stop handler before it is held, so that no stop
+    // finds it held but unknown.
     const std::uint8_t entry = kind == LeaseKind::read ? readLease : writeLease;
     const std::uint8_t before = leaseTable[fd].exchange(entry);
     if (fd >= leaseTableEnd.load()) {
@@ -753,6 +793,15 @@ Leftover FileSystem::removeLeftover(int directory, const std::string& name) {
 void FileSystem::close(int fd) {
     if (fd >= 0) {
         ::close(fd);
+        forgetLease(fd);
+    }
+}
+
+void FileSystem::closeTogether(const std::vector<int>& fds) {
+    std::vector<int> open;
+    std::copy_if(fds.begin(), fds.end(), std::back_inserter(open), [](int fd) { return fd >= 0; });
+    tagsnip::closeTogether(open);
+    for (const int fd : open) {
         forgetLease(fd);
     }
 }

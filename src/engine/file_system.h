@@ -109,6 +109,17 @@ public:
     // refused.
     virtual std::error_code openAt(int directory, const std::string& name, bool writable, int& fd,
                                    FileStatus& status);
+    // openAt for reading with a read lease taken before the status, so that one status tells
+    // both what was opened and what the lease guards; leaseError is what takeLease answered.
+    virtual std::error_code openLeasedAt(int directory, const std::string& name, int& fd,
+                                         FileStatus& status, std::error_code& leaseError);
+    // openAt without the status, for a caller that compares the status of what it opened with
+    // the file it expects before it uses the descriptor.
+    virtual std::error_code openUncheckedAt(int directory, const std::string& name, bool writable,
+                                            int& fd);
+    // A new open of the file that fd refers to, whatever name it has now; fails where /proc is
+    // not to be had.
+    virtual std::error_code reopen(int fd, bool writable, int& copy);
     virtual std::error_code statusOf(int fd, FileStatus& status);
     // Reads up to length bytes at offset; got < length only at the end of the file.
     virtual std::error_code readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset,
@@ -118,8 +129,10 @@ public:
     // A new, unnamed file in directory that nobody else can reach until linkTemporary names it.
     // Where the file system cannot make unnamed files, it is created exclusively as
     // fallbackName, locked so that a later run does not take it for a leftover while it is used.
-    virtual std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
-                                            bool& named);
+    // unnamedMode (less the umask) is the unnamed file's mode; a named one, which others could
+    // open meanwhile, is only ever ours.
+    virtual std::error_code createTemporary(int directory, const std::string& fallbackName,
+                                            mode_t unnamedMode, int& fd, bool& named);
     // Gives an unnamed temporary file the name name; fails with EEXIST when name exists.
     virtual std::error_code linkTemporary(int fd, int directory, const std::string& name);
     // Gives a temporary file the mark of this run (temporaryMarkName), or takes it away again,
@@ -138,10 +151,14 @@ public:
     // holes of a sparse file; begin == size when only a hole follows.
     virtual std::error_code dataExtent(int fd, std::uint64_t offset, std::uint64_t size,
                                        std::uint64_t& begin, std::uint64_t& end);
+    // The names of the file's extended attributes; a file system without them has none.
+    virtual std::error_code listExtendedAttributes(int fd, std::vector<std::string>& names);
     // Gives to exactly the extended attributes of from (POSIX ACLs included), but for the mark of
-    // a temporary file, which stays to's own; failedName names the attribute that could not be
-    // kept.
-    virtual std::error_code copyExtendedAttributes(int from, int to, std::string& failedName);
+    // a temporary file, which stays to's own; present names those that to has (or may have).
+    // failedName names the attribute that could not be kept.
+    virtual std::error_code copyExtendedAttributes(int from, int to,
+                                                   const std::vector<std::string>& present,
+                                                   std::string& failedName);
     virtual std::error_code setModeOf(int fd, mode_t mode);
     virtual std::error_code setOwnerOf(int fd, uid_t owner, gid_t group);
     // A file system without such flags reports none.
@@ -176,6 +193,8 @@ public:
     // carries the mark of a temporary file, or sits where no mark can be held.
     virtual Leftover removeLeftover(int directory, const std::string& name);
     virtual void close(int fd);
+    // Closes each of fds, all in one system call where the kernel allows.
+    virtual void closeTogether(const std::vector<int>& fds);
 
 protected:
     // The read/write loop that copyRange falls back to where the kernel cannot copy.

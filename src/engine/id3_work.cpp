@@ -30,6 +30,12 @@ std::error_code inUseWhenLeased(std::error_code error) {
 struct Id3Work::OpenFile {
     enum class Lease { notTaken, held, refused, unavailable };
 
+    ~OpenFile() {
+        if (closer != nullptr && handle.fd >= 0) {
+            closer->closeLater(std::exchange(handle.fd, -1));
+        }
+    }
+
     const FileLocation& location;
     bool readOnly;
     FileResult& result;
@@ -41,9 +47,19 @@ struct Id3Work::OpenFile {
     // Its removed bytes are with the recorder: a cut that falls back to a replacement keeps
     // them once.
     bool kept = false;
+    // A small file is in Id3Work's buffer, read whole by its first read.
+    bool readWhole = false;
+    // Where set, the file is let go of with others in one call, not on its own.
+    ReplacementBatch* closer = nullptr;
 
     const std::string& path() const { return location.path; }
     int fd() const { return handle.fd; }
+    // Being refused a lease matters only once a change is due.
+    void noteLease(std::error_code error) {
+        lease = error == std::errc::resource_unavailable_try_again ? Lease::refused
+                : error                                            ? Lease::unavailable
+                                                                   : Lease::held;
+    }
 };
 
 // A trailer cut that waits for the commit: what the cut needs of its file once the walk has
@@ -77,9 +93,15 @@ Id3Work::~Id3Work() = default;
 FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly, AudioFormat format) {
     FileResult result;
     OpenFile file{location, readOnly, result, FileHandle(m_fileSystem), {}};
+    file.closer = &m_batch;
+    const RemovalRequest request{m_options.allTags(), m_options.remove1(), m_options.remove2()};
+    const bool changes = request.any();
+    std::error_code leaseError;
     const auto open = [&] {
-        return m_fileSystem.openAt(location.directoryFd, location.name, false, file.handle.fd,
-                                   file.status);
+        return changes ? m_fileSystem.openLeasedAt(location.directoryFd, location.name,
+                                                   file.handle.fd, file.status, leaseError)
+                       : m_fileSystem.openAt(location.directoryFd, location.name, false,
+                                             file.handle.fd, file.status);
     };
     std::error_code error = open();
     if (error) {
@@ -93,9 +115,8 @@ FileResult Id3Work::checkID3(const FileLocation& location, bool readOnly, AudioF
         reportError(file, couldNotOpenText(file.path(), error, m_options.wording()));
         return result;
     }
-    const RemovalRequest request{m_options.allTags(), m_options.remove1(), m_options.remove2()};
-    if (request.any()) {
-        takeLeaseBeforeReading(file);
+    if (changes) {
+        file.noteLease(leaseError);
     }
     if (request.allTags || format != AudioFormat::mp3) {
         removeTagBlocks(file, format, request);
@@ -173,7 +194,7 @@ bool Id3Work::testId3v1(OpenFile& file, std::uint64_t& contentEnd) {
     file.result.id3v1 = TagState::absent;
     char marker[3];
     std::size_t got = 0;
-    std::error_code error = m_fileSystem.readAt(file.fd(), marker, sizeof marker, offset, got);
+    std::error_code error = readTagBytes(file, marker, sizeof marker, offset, got);
     if (!error && got < sizeof marker) {
         error = shortReadCause(file);
     }
@@ -192,6 +213,31 @@ bool Id3Work::testId3v1(OpenFile& file, std::uint64_t& contentEnd) {
     return true;
 }
 
+// Where a small file's trailer and header lie close together, one read costs about what two
+// small ones do, and is one system call instead of two.
+std::error_code Id3Work::readTagBytes(OpenFile& file, void* buffer, std::size_t length,
+                                      std::uint64_t offset, std::size_t& got) {
+    constexpr std::uint64_t smallFileSize = 32 << 10;
+    const std::uint64_t size = file.status.size;
+    if (size > smallFileSize) {
+        return m_fileSystem.readAt(file.fd(), buffer, length, offset, got);
+    }
+    if (!file.readWhole) {
+        m_smallFile.resize(static_cast<std::size_t>(size));
+        std::size_t read = 0;
+        if (const auto error = m_fileSystem.readAt(file.fd(), m_smallFile.data(), size, 0, read)) {
+            return error;
+        }
+        m_smallFile.resize(read);
+        file.readWhole = true;
+    }
+    got = offset < m_smallFile.size()
+              ? std::min(length, m_smallFile.size() - static_cast<std::size_t>(offset))
+              : 0;
+    std::copy_n(m_smallFile.data() + offset, got, static_cast<char*>(buffer));
+    return {};
+}
+
 Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
     file.result.id3v2 = TagState::absent;
     // What is left once the trailer is gone may be too short to hold even the marker.
@@ -202,7 +248,7 @@ Id3Work::Removal Id3Work::testId3v2(OpenFile& file, std::uint64_t contentEnd) {
     const std::size_t wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(contentEnd, id3v2HeaderSize));
     std::size_t got = 0;
-    std::error_code error = m_fileSystem.readAt(file.fd(), header, wanted, 0, got);
+    std::error_code error = readTagBytes(file, header, wanted, 0, got);
     if (!error && got < wanted) {
         error = shortReadCause(file);
     }
@@ -240,20 +286,14 @@ Id3Work::Removal Id3Work::removeId3v2(OpenFile& file, const unsigned char* heade
 }
 
 // A read lease can be had only while nobody has the file open for writing, and keeps it so
-// until we let go. It is taken before the tags are read, so that what they say about the file
-// still holds when it is changed; a write that came before it is in what is read, and the
-// status is taken anew. Being refused one matters only once a change is due.
+// until we let go. It is taken before the tags are read (at the open, where a change may be
+// due), so that what they say about the file still holds when it is changed; a write that came
+// before it is in what is read, and the status is taken anew.
 void Id3Work::takeLeaseBeforeReading(OpenFile& file) {
-    const std::error_code error = m_fileSystem.takeLease(file.fd(), LeaseKind::read);
-    if (error == std::errc::resource_unavailable_try_again) {
-        file.lease = OpenFile::Lease::refused;
+    file.noteLease(m_fileSystem.takeLease(file.fd(), LeaseKind::read));
+    if (file.lease != OpenFile::Lease::held) {
         return;
     }
-    if (error) {
-        file.lease = OpenFile::Lease::unavailable;
-        return;
-    }
-    file.lease = OpenFile::Lease::held;
     FileStatus now;
     if (!m_fileSystem.statusOf(file.fd(), now)) {
         file.status = now;
@@ -356,10 +396,6 @@ void Id3Work::makeDeferredCut(DeferredCut& cut) {
 // program that opens, writes and closes the file could slip in; the unchanged-check after the
 // write lease catches it where timestamps tell.
 std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
-    unsigned flags = 0;
-    if (!m_fileSystem.inodeFlags(file.fd(), flags) && forbidsChange(flags)) {
-        return EngineError::locked;
-    }
     const bool leases = file.lease == OpenFile::Lease::held;
     if (leases) {
         if (!m_fileSystem.leaseHeld(file.fd())) {
@@ -369,6 +405,12 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
     }
     FileHandle writer(m_fileSystem);
     if (const std::error_code error = openForCut(file, writer.fd)) {
+        // The kernel refuses to open an immutable or append-only file for writing.
+        unsigned flags = 0;
+        if (error == std::errc::operation_not_permitted &&
+            !m_fileSystem.inodeFlags(file.fd(), flags) && forbidsChange(flags)) {
+            return EngineError::locked;
+        }
         return inUseWhenLeased(error);
     }
     m_fileSystem.close(file.handle.fd);
@@ -386,7 +428,8 @@ std::error_code Id3Work::cutInPlace(OpenFile& file, std::uint64_t contentEnd) {
 }
 
 // The write lease lasts from the unchanged-check to the cut, and a stop from the terminal waits
-// for its end: given back for the stop, it would let another program write between the two.
+// for its end: given back for the stop, it would let another program write between the two. The
+// check also tells that the writer opened the file that was read.
 std::error_code Id3Work::cutUnderLease(const OpenFile& file, int writer, bool leases,
                                        std::uint64_t contentEnd, bool& othersHaveItOpen) {
     const StopDeferral deferral;
@@ -406,27 +449,29 @@ std::error_code Id3Work::cutUnderLease(const OpenFile& file, int writer, bool le
 }
 
 // The cut is made durable with the batch. It waits on a descriptor for reading, so that nobody
-// is kept from a read lease.
+// is kept from a read lease; without /proc, the name must still lead to the file cut.
 std::error_code Id3Work::queueCutFlush(OpenFile& file, FileHandle& writer) {
-    FileStatus now;
-    if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false, file.handle.fd,
-                            now) ||
-        now.inode != file.status.inode) {
-        return m_fileSystem.sync(writer.fd);
+    if (m_fileSystem.reopen(writer.fd, false, file.handle.fd)) {
+        FileStatus now;
+        if (m_fileSystem.openAt(file.location.directoryFd, file.location.name, false,
+                                file.handle.fd, now) ||
+            now.inode != file.status.inode) {
+            return m_fileSystem.sync(writer.fd);
+        }
     }
     m_fileSystem.close(writer.fd);
     writer.fd = -1;
-    return m_batch.addCut(file.fd(), file.path(), "ID3v1");
+    m_batch.addCut(std::exchange(file.handle.fd, -1), file.path(), "ID3v1");
+    return {};
 }
 
 // An open for writing breaks the read leases of others (another run, a file server) and fails
 // while they let go, which those that only read do at once: it is tried again for a moment.
 std::error_code Id3Work::openForCut(const OpenFile& file, int& fd) {
-    FileStatus opened;
     std::error_code error;
     for (int attempt = 0; attempt < 10; ++attempt) {
         error =
-            m_fileSystem.openAt(file.location.directoryFd, file.location.name, true, fd, opened);
+            m_fileSystem.openUncheckedAt(file.location.directoryFd, file.location.name, true, fd);
         if (error != std::errc::resource_unavailable_try_again) {
             return error;
         }
@@ -472,6 +517,7 @@ Id3Work::Removal Id3Work::replaceWith(OpenFile& file, std::uint64_t begin, std::
     if (file.lease == OpenFile::Lease::held) {
         replacement->guardWithLease();
     }
+    replacement->shareFolderFacts(m_batch.folderFacts(directoryFd));
     if (!replacement->create(failure)) {
         reportReplacementFailure(file, failure, tag);
         const bool nothingMade = failure.stage == AtomicReplacement::Stage::create ||

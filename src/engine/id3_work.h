@@ -57,6 +57,8 @@ private:
 
     bool testId3v1(OpenFile& file, std::uint64_t& contentEnd);
     Removal testId3v2(OpenFile& file, std::uint64_t contentEnd);
+    std::error_code readTagBytes(OpenFile& file, void* buffer, std::size_t length,
+                                 std::uint64_t offset, std::size_t& got);
     Removal removeId3v2(OpenFile& file, const unsigned char* header, std::uint64_t available,
                         std::uint64_t contentEnd);
     bool findLayout(OpenFile& file, ByteSource& source);
@@ -105,6 +107,7 @@ private:
     std::vector<std::unique_ptr<DeferredCut>> m_deferredCuts;
     // Set while the commit makes the deferred cuts, which must not start a commit of their own.
     bool m_committing = false;
+    std::vector<char> m_smallFile;
 };
 
 }  // namespace tagsnip

@@ -27,6 +27,8 @@ struct ReplacementBatch::Directory {
     int fd;
     std::string path;
     bool renamedInto = false;
+    // Apart, so that the replacements that share them keep them where the list grows.
+    std::unique_ptr<FolderFacts> facts = std::make_unique<FolderFacts>();
 };
 
 // The low default soft limit only protects programs that wait on descriptors with select(),
@@ -55,10 +57,13 @@ ReplacementBatch::ReplacementBatch(FileSystem& fileSystem, Bounds bounds)
 
 ReplacementBatch::~ReplacementBatch() {
     m_pending.clear();
-    closeCuts(m_cuts);
-    closeCuts(m_cutsToSettle);
-    closeDirectories(m_directories);
-    closeDirectories(m_directoriesToSettle);
+    std::vector<int> fds;
+    release(m_cuts, fds);
+    release(m_cutsToSettle, fds);
+    release(m_directories, fds);
+    release(m_directoriesToSettle, fds);
+    fds.insert(fds.end(), m_toClose.begin(), m_toClose.end());
+    closeAll(fds);
 }
 
 std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd) {
@@ -81,6 +86,12 @@ std::error_code ReplacementBatch::directoryOf(const FileLocation& file, int& fd)
     return {};
 }
 
+FolderFacts* ReplacementBatch::folderFacts(int directoryFd) {
+    const auto found = std::find_if(m_directories.begin(), m_directories.end(),
+                                    [&](const Directory& d) { return d.fd == directoryFd; });
+    return found == m_directories.end() ? nullptr : found->facts.get();
+}
+
 void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
                            const std::string& path, const char* tag, std::uint64_t bytes) {
     startAgeIfEmpty();
@@ -93,15 +104,18 @@ void ReplacementBatch::add(std::unique_ptr<AtomicReplacement> replacement, int d
     m_bytes += bytes;
 }
 
-std::error_code ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
-    int copy = -1;
-    if (m_fileSystem.duplicate(fd, copy)) {
-        // Out of descriptors: the cut is made durable on its own rather than not at all.
-        return m_fileSystem.sync(fd);
-    }
+void ReplacementBatch::addCut(int fd, const std::string& path, const char* tag) {
     startAgeIfEmpty();
-    m_cuts.push_back({copy, path, tag});
-    return {};
+    m_cuts.push_back({fd, path, tag});
+}
+
+void ReplacementBatch::closeLater(int fd) {
+    constexpr std::size_t closedTogether = 64;
+    m_toClose.push_back(fd);
+    if (m_toClose.size() >= closedTogether) {
+        closeAll(m_toClose);
+        m_toClose.clear();
+    }
 }
 
 void ReplacementBatch::hold() {
@@ -164,13 +178,14 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
             pending.replacement.reset();
         }
     }
+    std::vector<int> flushed;
     for (std::vector<Cut>* cuts : {&m_cuts, &m_cutsToSettle}) {
         for (const Cut& cut : *cuts) {
             if (const std::error_code failed = *error++) {
                 reportCutNotFlushed(report, cut, failed);
             }
         }
-        closeCuts(*cuts);
+        release(*cuts, flushed);
     }
     const auto prerequisiteErrors = error;
     error += static_cast<std::ptrdiff_t>(prerequisites.size());
@@ -180,7 +195,10 @@ std::error_code ReplacementBatch::flushAll(const FailureReport& report,
             report(directory.path, nullptr, {AtomicReplacement::Stage::flush, failed, {}});
         }
     }
-    closeDirectories(m_directoriesToSettle);
+    release(m_directoriesToSettle, flushed);
+    flushed.insert(flushed.end(), m_toClose.begin(), m_toClose.end());
+    m_toClose.clear();
+    closeAll(flushed);
     const auto failedPrerequisite =
         std::find_if(prerequisiteErrors, prerequisitesEnd, [](std::error_code e) { return !!e; });
     return failedPrerequisite == prerequisitesEnd ? std::error_code{} : *failedPrerequisite;
@@ -192,33 +210,74 @@ void ReplacementBatch::reportCutNotFlushed(const FailureReport& report, const Cu
     report(cut.path, cut.tag, {AtomicReplacement::Stage::cutFlush, error, {}});
 }
 
-void ReplacementBatch::closeCuts(std::vector<Cut>& cuts) {
+// A folder that its replacements took as known, asked again: one locked now would refuse the
+// renames and keep their copies, one whose flags or attributes changed may have given their new
+// files others than they were given. Either way the originals stay.
+std::error_code ReplacementBatch::changeSinceTaken(const Directory& directory) {
+    const FolderFacts& facts = *directory.facts;
+    if (!facts.flagsKnown) {
+        return {};
+    }
+    unsigned flags = 0;
+    if (m_fileSystem.inodeFlags(directory.fd, flags) || flags != facts.flags) {
+        return forbidsChange(flags) ? std::make_error_code(std::errc::operation_not_permitted)
+                                    : std::error_code(EngineError::changedMeanwhile);
+    }
+    std::vector<std::string> names;
+    if (facts.newFileAttributesKnown &&
+        (m_fileSystem.listExtendedAttributes(directory.fd, names) || !names.empty())) {
+        return EngineError::changedMeanwhile;
+    }
+    return {};
+}
+
+void ReplacementBatch::closeAll(const std::vector<int>& fds) {
+    if (!fds.empty()) {
+        m_fileSystem.closeTogether(fds);
+    }
+}
+
+void ReplacementBatch::release(std::vector<Cut>& cuts, std::vector<int>& fds) {
     for (const Cut& cut : cuts) {
-        m_fileSystem.close(cut.fd);
+        fds.push_back(cut.fd);
     }
     cuts.clear();
 }
 
-void ReplacementBatch::closeDirectories(std::vector<Directory>& directories) {
+void ReplacementBatch::release(std::vector<Directory>& directories, std::vector<int>& fds) {
     for (const Directory& directory : directories) {
-        m_fileSystem.close(directory.fd);
+        fds.push_back(directory.fd);
     }
     directories.clear();
 }
 
+// The originals' descriptors stay open, and their leases held, a moment past their renames: all
+// are closed at once after the last.
 void ReplacementBatch::installAll(const FailureReport& report) {
+    std::vector<std::error_code> changes;
+    for (const Directory& directory : m_directories) {
+        changes.push_back(changeSinceTaken(directory));
+    }
     AtomicReplacement::Failure failure;
+    std::vector<int> installed;
     for (Pending& pending : m_pending) {
         if (!pending.replacement) {
             continue;
         }
-        if (pending.replacement->install(failure)) {
+        if (const std::error_code change = changes[pending.directory]) {
+            const bool locked = change == std::errc::operation_not_permitted;
+            using enum AtomicReplacement::Stage;
+            report(pending.path, pending.tag, {locked ? folderLocked : changed, change, {}});
+            continue;
+        }
+        if (pending.replacement->install(failure, &installed)) {
             m_directories[pending.directory].renamedInto = true;
         } else {
             report(pending.path, pending.tag, failure);
         }
     }
     m_pending.clear();
+    closeAll(installed);
 }
 
 // The next batch starts empty. Until a directory is flushed a crash may still bring back the
@@ -230,14 +289,16 @@ void ReplacementBatch::endBatch() {
     m_bytes = 0;
     m_cutsToSettle.insert(m_cutsToSettle.end(), m_cuts.begin(), m_cuts.end());
     m_cuts.clear();
+    std::vector<int> unused;
     for (Directory& directory : m_directories) {
         if (directory.renamedInto) {
             m_directoriesToSettle.push_back(std::move(directory));
         } else {
-            m_fileSystem.close(directory.fd);
+            unused.push_back(directory.fd);
         }
     }
     m_directories.clear();
+    closeAll(unused);
 }
 
 void ReplacementBatch::abandon() {
@@ -247,6 +308,8 @@ void ReplacementBatch::abandon() {
 
 void ReplacementBatch::settle(const FailureReport& report) {
     (void)flushAll(report, {});
+    closeAll(m_toClose);
+    m_toClose.clear();
 }
 
 std::error_code ReplacementBatch::commit(const FailureReport& report,

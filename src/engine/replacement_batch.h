@@ -40,13 +40,18 @@ public:
 
     // A descriptor of the file's directory that stays open until the batch is committed.
     [[nodiscard]] std::error_code directoryOf(const FileLocation& file, int& fd);
+    // What the replacements made in a directory descriptor that directoryOf gave share, until
+    // the batch is committed.
+    FolderFacts* folderFacts(int directoryFd);
     // Queues a replacement made in a directory descriptor that directoryOf gave, once its
     // content is complete.
     void add(std::unique_ptr<AtomicReplacement> replacement, int directoryFd,
              const std::string& path, const char* tag, std::uint64_t bytes);
-    // Queues the flush of a file cut in place through fd, which the batch duplicates; where it
-    // cannot, flushes it at once and gives the outcome.
-    [[nodiscard]] std::error_code addCut(int fd, const std::string& path, const char* tag);
+    // Queues the flush of a file cut in place through fd, which the batch closes once flushed.
+    void addCut(int fd, const std::string& path, const char* tag);
+    // Closes fd with the next descriptors the batch is done with, a few dozen at the latest: a
+    // file merely looked at costs no close of its own.
+    void closeLater(int fd);
     // Counts a file that holds a descriptor until the batch is committed but is queued by the
     // caller, to be added to the batch at its commit.
     void hold();
@@ -67,8 +72,8 @@ public:
     // Drops every queued replacement, after a prerequisite could not be made durable; the cuts
     // already made and what the last commit left are still flushed by the next flush.
     void abandon();
-    // Flushes what the last commit left to the next one: due after the last commit, before the
-    // run says that its changes are on disk.
+    // Flushes what the last commit left to the next one, and closes what waits to be closed: due
+    // after the last commit, before the run says that its changes are on disk.
     void settle(const FailureReport& report);
 
 private:
@@ -82,8 +87,11 @@ private:
     void startAgeIfEmpty();
     static void reportCutNotFlushed(const FailureReport& report, const Cut& cut,
                                     std::error_code error);
-    void closeCuts(std::vector<Cut>& cuts);
-    void closeDirectories(std::vector<Directory>& directories);
+    std::error_code changeSinceTaken(const Directory& directory);
+    void closeAll(const std::vector<int>& fds);
+    // Empties the list, handing its descriptors to fds to be closed together.
+    static void release(std::vector<Cut>& cuts, std::vector<int>& fds);
+    static void release(std::vector<Directory>& directories, std::vector<int>& fds);
 
     FileSystem& m_fileSystem;
     Bounds m_bounds;
@@ -93,6 +101,7 @@ private:
     // Left by the last commit: flushed with the next batch's files.
     std::vector<Cut> m_cutsToSettle;
     std::vector<Directory> m_directoriesToSettle;
+    std::vector<int> m_toClose;
     std::size_t m_held = 0;
     std::size_t m_installedAlone = 0;
     std::uint64_t m_bytes = 0;

@@ -212,7 +212,7 @@ std::error_code makeRunFolder(int keepFd, std::string& name) {
 std::error_code createFile(FileSystem& fileSystem, int directory, const std::string& name,
                            int& fd) {
     bool named = false;
-    if (const auto error = fileSystem.createTemporary(directory, name, fd, named)) {
+    if (const auto error = fileSystem.createTemporary(directory, name, 0600, fd, named)) {
         return error;
     }
     return named ? std::error_code{} : fileSystem.linkTemporary(fd, directory, name);

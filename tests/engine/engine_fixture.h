@@ -55,8 +55,9 @@ protected:
     EngineTest() { host.directory = dir.path(); }
 
     void useFileSystem(std::unique_ptr<FileSystem> replacement) {
-        fileSystem = std::move(replacement);
+        // The job goes first: it holds on to the file system until it is gone.
         job.reset();
+        fileSystem = std::move(replacement);
     }
     CleaningJob& cleaningJob() {
         if (!job) {

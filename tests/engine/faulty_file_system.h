@@ -49,13 +49,28 @@ public:
         return m_fault == Fault::open ? fail()
                                       : FileSystem::openAt(directory, name, writable, fd, status);
     }
-    std::error_code createTemporary(int directory, const std::string& fallback, int& fd,
-                                    bool& named) override {
+    std::error_code openLeasedAt(int directory, const std::string& name, int& fd,
+                                 FileStatus& status, std::error_code& leaseError) override {
+        ++openAttempts;
+        return m_fault == Fault::open
+                   ? fail()
+                   : FileSystem::openLeasedAt(directory, name, fd, status, leaseError);
+    }
+    // As the kernel refuses an immutable file to every open for writing.
+    std::error_code openUncheckedAt(int directory, const std::string& name, bool writable,
+                                    int& fd) override {
+        if (m_fault == Fault::immutable && writable) {
+            return std::make_error_code(std::errc::operation_not_permitted);
+        }
+        return FileSystem::openUncheckedAt(directory, name, writable, fd);
+    }
+    std::error_code createTemporary(int directory, const std::string& fallback, mode_t unnamedMode,
+                                    int& fd, bool& named) override {
         if (m_fault == Fault::createTemporary) {
             return fail();
         }
         if (!namedTemporaries) {
-            return FileSystem::createTemporary(directory, fallback, fd, named);
+            return FileSystem::createTemporary(directory, fallback, unnamedMode, fd, named);
         }
         fd = ::openat(directory, fallback.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         named = fd >= 0;

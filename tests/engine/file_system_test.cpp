@@ -21,7 +21,7 @@ TEST(Leftover, ACopyStillHeldByItsMakerStaysAndIsRemovedOnceLetGo) {
     const std::string name = "ID3_TEMP.$$$";
     int fd = -1;
     bool named = false;
-    ASSERT_FALSE(fileSystem.createTemporary(folder, name, fd, named));
+    ASSERT_FALSE(fileSystem.createTemporary(folder, name, 0600, fd, named));
     ASSERT_FALSE(fileSystem.markTemporary(fd));
     if (!named) {
         ASSERT_FALSE(fileSystem.linkTemporary(fd, folder, name));

@@ -126,7 +126,7 @@ public:
     enum class Step { write, sync, rename };
     explicit FailingFileSystem(Step step) : m_step(step) {}
 
-    std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
+    std::error_code createTemporary(int directory, const std::string& fallbackName, mode_t, int& fd,
                                     bool& named) override {
         fd = ::openat(directory, fallbackName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         named = fd >= 0;

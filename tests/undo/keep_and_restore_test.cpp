@@ -92,10 +92,11 @@ public:
         }
         return FileSystem::write(fd, data, length, offset);
     }
-    std::error_code createTemporary(int directory, const std::string& fallbackName, int& fd,
-                                    bool& named) override {
-        return refuseCreate ? std::make_error_code(std::errc::permission_denied)
-                            : FileSystem::createTemporary(directory, fallbackName, fd, named);
+    std::error_code createTemporary(int directory, const std::string& fallbackName,
+                                    mode_t unnamedMode, int& fd, bool& named) override {
+        return refuseCreate
+                   ? std::make_error_code(std::errc::permission_denied)
+                   : FileSystem::createTemporary(directory, fallbackName, unnamedMode, fd, named);
     }
 };
 
