@@ -29,7 +29,7 @@ std::string decoderCommand(EncodedKind kind, const std::string& path) {
             return "flac -s -t " + quoted(path);
         case EncodedKind::oggFlac:
             // flac reads past a hole in the pages; ogginfo does not.
-        return "ogginfo -q " + quoted(path) + " && flac -s -t --ogg " + quoted(path);
+            return "ogginfo -q " + quoted(path) + " && flac -s -t --ogg " + quoted(path);
         case EncodedKind::oggVorbis:
             return "ogginfo -q " + quoted(path);
         case EncodedKind::opus:

@@ -123,9 +123,9 @@ struct Listing {
 
 TEST(Documentation, ManualAndCompletionsOfferExactlyTheOptionsOfHelp) {
     const Options expected = helpOptions();
-    ASSERT_EQ(expected, (Options{"-s", "-t1", "-t2", "-a", "--all-tags", "--formats", "-i", "-l", "-m", "-p",
-                                 "-x", "--one-file-system", "-0", "--null", "--keep-removed",
-                                 "--restore", "-h", "--help", "--version"}));
+    ASSERT_EQ(expected, (Options{"-s", "-t1", "-t2", "-a", "--all-tags", "--formats", "-i", "-l",
+                                 "-m", "-p", "-x", "--one-file-system", "-0", "--null",
+                                 "--keep-removed", "--restore", "-h", "--help", "--version"}));
     const std::vector<Listing> listings = {
         {"docs/man/tagsnip-cli.1.in", manualOptions},
         {"data/completion/tagsnip-cli.bash", bashOptions},
