@@ -111,9 +111,9 @@ def main():
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     mid3v2 = shutil.which("mid3v2")
-    for spec in args.sets.split(","):
-        count, size_name = spec.split("x")
-        corpus = make_corpus(args.work, spec, int(count), SIZES[size_name])
+    for set_name in args.sets.split(","):
+        count, size_name = set_name.split("x")
+        corpus = make_corpus(args.work, set_name, int(count), SIZES[size_name])
         times = {"formats": [], "mp3": [], "mid3v2": []}
         with tempfile.TemporaryDirectory(dir=args.work) as scratch:
             for _ in range(args.reps):
@@ -129,7 +129,7 @@ def main():
         sizes = {d: statistics.mean(os.path.getsize(os.path.join(corpus, d, f))
                                     for f in os.listdir(os.path.join(corpus, d)))
                  for d in ("formats", "mp3")}
-        print(f"{spec}: {args.reps} runs, median seconds until durable; mean file size "
+        print(f"{set_name}: {args.reps} runs, median seconds until durable; mean file size "
               f"{sizes['formats'] / 1000:.0f} KB (FLAC + Ogg), {sizes['mp3'] / 1000:.0f} KB (MP3)")
         print(f"  tagsnip-cli -a --formats all (FLAC + Ogg) {medians['formats']:.3f}")
         print(f"  tagsnip-cli -a (MP3, same sizes)          {medians['mp3']:.3f}")
