@@ -127,6 +127,14 @@ std::uint32_t apeSizeField(const std::string& tag) {
     return footer[12] | footer[13] << 8 | footer[14] << 16 | std::uint32_t{footer[15]} << 24;
 }
 
+// The stream with an APEv1 tag behind it whose size field is off by delta.
+std::function<std::string(const std::string&)> apeV1WithSizeOff(std::int64_t delta) {
+    return [delta](const std::string& stream) {
+        const std::uint32_t size = apeSizeField(test::apeTag(1000, false));
+        return stream + test::apeTag(1000, false, static_cast<std::uint32_t>(size + delta));
+    };
+}
+
 // An ID3v2.4 tag with a footer of total bytes, its header and footer written over the stream's
 // last bytes, so that the block is made of audio.
 std::string appendedTagOfAudio(const std::string& audio, std::uint32_t total) {
@@ -150,18 +158,8 @@ const std::vector<FalseMatch>& falseMatches() {
         " does not begin where the MPEG audio stream ends, file not changed!";
     const std::string flacEnd = " does not begin where the FLAC stream ends, file not changed!";
     static const std::vector<FalseMatch> rows = {
-        {"ApeV1SizeTooBig", EncodedKind::mp3,
-         [](const std::string& a) {
-             const std::string tag = test::apeTag(1000, false);
-             return a + test::apeTag(1000, false, apeSizeField(tag) + 1000);
-         },
-         "APE tag" + mpegEnd},
-        {"ApeV1SizeTooSmall", EncodedKind::mp3,
-         [](const std::string& a) {
-             const std::string tag = test::apeTag(1000, false);
-             return a + test::apeTag(1000, false, apeSizeField(tag) - 8);
-         },
-         "APE tag" + mpegEnd},
+        {"ApeV1SizeTooBig", EncodedKind::mp3, apeV1WithSizeOff(1000), "APE tag" + mpegEnd},
+        {"ApeV1SizeTooSmall", EncodedKind::mp3, apeV1WithSizeOff(-8), "APE tag" + mpegEnd},
         {"ApeFooterAsLastBytesOfAudio", EncodedKind::mp3,
          [](const std::string& a) {
              const std::string tag = test::apeTag(2000, false, 4000);
@@ -187,12 +185,7 @@ const std::vector<FalseMatch>& falseMatches() {
         {"AppendedId3v2OfAudio", EncodedKind::mp3,
          [](const std::string& a) { return appendedTagOfAudio(a, 1000); },
          "Appended ID3v2 tag" + mpegEnd},
-        {"FlacApeV1SizeTooBig", EncodedKind::flac,
-         [](const std::string& a) {
-             const std::string tag = test::apeTag(1000, false);
-             return a + test::apeTag(1000, false, apeSizeField(tag) + 1000);
-         },
-         "APE tag" + flacEnd},
+        {"FlacApeV1SizeTooBig", EncodedKind::flac, apeV1WithSizeOff(1000), "APE tag" + flacEnd},
         {"FlacFrameCrcDoesNotMatch", EncodedKind::flac,
          [](const std::string& a) {
              std::string damaged = a;
